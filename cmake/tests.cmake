@@ -1,0 +1,37 @@
+# Test builds: the program on the simulated device, the unit tests and the end-to-end scripts.
+
+if(NOT WIN32)
+  # The same program with the simulated device as its audio source.
+  file(GLOB sim_sources CONFIGURE_DEPENDS src/platform/sim/*.cpp)
+  add_executable(wavtap-sim src/driver/main.cpp ${sim_sources})
+  target_link_libraries(wavtap-sim PRIVATE wavtap_core)
+
+  find_package(GTest REQUIRED)
+  file(GLOB unit_sources CONFIGURE_DEPENDS tests/unit/*.cpp)
+  add_executable(wavtap_unit ${unit_sources} ${sim_sources})
+  target_link_libraries(wavtap_unit PRIVATE wavtap_core GTest::gmock GTest::gtest GTest::gtest_main)
+  include(GoogleTest)
+  gtest_discover_tests(wavtap_unit TEST_PREFIX "unit/" DISCOVERY_TIMEOUT 30
+    PROPERTIES LABELS unit)
+endif()
+
+# End-to-end scripts run the real binaries. A script named tNNNN-*.sh is one test; its labels
+# come from a "# labels: a b" line in the script.
+file(GLOB e2e_scripts CONFIGURE_DEPENDS tests/e2e/t[0-9][0-9][0-9][0-9]-*.sh)
+foreach(script ${e2e_scripts})
+  get_filename_component(name ${script} NAME_WE)
+  file(STRINGS ${script} label_line REGEX "^# labels:")
+  string(REGEX REPLACE "^# labels: *" "" labels "${label_line}")
+  string(REPLACE " " ";" labels "${labels}")
+  add_test(NAME e2e/${name} COMMAND bash ${script})
+  set(e2e_env
+    "WAVTAP=$<TARGET_FILE:wavtap>"
+    "WAVTAP_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "WAVTAP_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    "WAVTAP_SANITIZE=${WAVTAP_SANITIZE}")
+  if(TARGET wavtap-sim)
+    list(APPEND e2e_env "WAVTAP_SIM=$<TARGET_FILE:wavtap-sim>")
+  endif()
+  set_tests_properties(e2e/${name} PROPERTIES ENVIRONMENT "${e2e_env}"
+    LABELS "e2e;${labels}" TIMEOUT 300)
+endforeach()

@@ -1,0 +1,29 @@
+// Runtime file services used by output preparation and the capture's cut-back, with 64-bit
+// sizes and offsets on every system.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+/* Reports the size of the file at path. Returns 0 and sets *size when the file system answers,
+   -1 when it does not (no such file, no permission on the directory, ...). */
+int query_file_size(const char* path, uint64_t* size);
+
+/* Seeks stream to an absolute offset. Returns 0 on success. */
+int seek_stream(FILE* stream, int64_t offset);
+
+/* Current position of stream, or -1 on failure. */
+int64_t tell_stream(FILE* stream);
+
+/* Changes the size of the open file under stream to size bytes. Bytes the stream still buffers
+   are not written first. Returns 0 on success. */
+int resize_stream_file(FILE* stream, int64_t size);
+
+/* Asks the file system to reserve real blocks for the first size bytes of the file under
+   stream, so that no allocation happens while audio arrives. Returns 0 when reserved, 1 when
+   the file system cannot reserve (the file stays as it is), -1 when there is no room or the
+   request failed otherwise (errno says which). */
+int reserve_stream_file(FILE* stream, int64_t size);
+
+/* Switches stream (standard output) to binary mode: no byte is translated. */
+void set_binary_stream(FILE* stream);

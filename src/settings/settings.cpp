@@ -1,0 +1,166 @@
+// Command-line parsing into the recording settings, and the usage text.
+#include "settings/settings.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/fatal.h"
+
+const RecordingSettings default_settings = {
+    5,      /* seconds */
+    5,      /* queue_seconds */
+    10,     /* buffers_per_second */
+    0,      /* device_number */
+    131072, /* write_size */
+    {0, 2, 44100, 0, 0, 16, 0},
+    0,  /* prompt */
+    0,  /* quiet */
+    "", /* output_path */
+};
+
+RecordingSettings recording_settings = default_settings;
+
+static const char illegal_switch_message[] =
+    "Illegal switch '%s', or bad switch value.\n"
+    "Get help by starting the program without arguments.\n";
+
+static const char usage_text[] =
+    "\n"
+    "Audio capture tool, ver 1.1.  wavtap project, 2026\n"
+    "Efficient capture (no dropped data) of raw audio to .wav file.\n"
+    "\n"
+    "Usage:  wavtap file{.wav} {/opts}\n"
+    "\n"
+    "  file.wav: Output wave file (\"-\" for stdout) - rewritten in-place\n"
+    "            if already exists to avoid allocation time.\n"
+    "{/opts}:\n"
+    "  -?        This message.\n"
+    "  -b{8|16}  Bits/Sample: 8 or 16 (default %d).\n"
+    "  -c{1|2}   Number of channels: 1= mono, 2= stereo (default %d)\n"
+    "  -f{nnn}   Capture samples/sec: e.g., 22050 (default %d)\n"
+    "  -s{nn}    Number of seconds to capture (default %d).\n"
+    "  -i{n}     Input wave device Id +1, 0 for WAVE_MAPPER (default %d).\n"
+    "  -p        Prompt for keystroke before beginning recording.\n"
+    "  -q        Quiet mode (no progress display)\n"
+    "  -#q{nn}   Audio buffer queue size in seconds, 1..60 (default %d).\n"
+    "  -#b{nnn}  Wave buffers/sec, 1..20 (default %d).\n"
+    "  -#w{nnnn} Size of each disk write (minimum is 512, default is %d).\n";
+
+void show_usage(void) {
+    const RecordingSettings& s = recording_settings;
+    printf(usage_text, s.format.wBitsPerSample, s.format.nChannels, (int)s.format.nSamplesPerSec,
+           s.seconds, s.device_number, s.queue_seconds, s.buffers_per_second, s.write_size);
+    exit(-1);
+}
+
+int32_t read_decimal(const char* text) {
+    const unsigned char* p = (const unsigned char*)text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    uint32_t value = 0;
+    for (; *p >= '0' && *p <= '9'; p++) value = value * 10u + (uint32_t)(*p - '0');
+    if (negative) value = 0u - value;
+    /* Two's-complement reading of the 32 bits, without an out-of-range conversion. */
+    return value <= 0x7FFFFFFFu ? (int32_t)value : -(int32_t)(~value) - 1;
+}
+
+static char fold_letter(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
+
+[[noreturn]] static void illegal_switch(const char* argument) {
+    fatal_error(illegal_switch_message, argument);
+}
+
+/* Applies one "-#" switch; returns false when it is illegal. */
+static bool apply_extended_switch(const char* argument) {
+    if (argument[2] == '\0') return false;
+    int32_t value = read_decimal(argument + 3);
+    switch (fold_letter(argument[2])) {
+    case 'Q':
+        if (value < 1 || value > 60) return false;
+        recording_settings.queue_seconds = value;
+        return true;
+    case 'B':
+        if (value < 1 || value > 20) return false;
+        recording_settings.buffers_per_second = value;
+        return true;
+    case 'W':
+        if (value < 512) return false;
+        recording_settings.write_size = value & ~511;
+        return true;
+    default:
+        return false;
+    }
+}
+
+/* Applies one switch argument ("-x..." or "/x..."); returns false when it is illegal. */
+static bool apply_switch(const char* argument) {
+    RecordingSettings& s = recording_settings;
+    int32_t value = read_decimal(argument + 2);
+    switch (fold_letter(argument[1])) {
+    case '?':
+        show_usage();
+    case 'S':
+        if (value < 1) return false;
+        s.seconds = value;
+        return true;
+    case 'C':
+        if (value != 1 && value != 2) return false;
+        s.format.nChannels = (WORD)value;
+        return true;
+    case 'B':
+        if (value != 8 && value != 16) return false;
+        s.format.wBitsPerSample = (WORD)value;
+        return true;
+    case 'F':
+        s.format.nSamplesPerSec = (uint32_t)value & 0xFFFFu;
+        return true;
+    case 'I':
+        s.device_number = value;
+        return true;
+    case 'P':
+        s.prompt = 1;
+        return true;
+    case 'Q':
+        s.quiet = 1;
+        return true;
+    case '#':
+        return apply_extended_switch(argument);
+    default:
+        return false;
+    }
+}
+
+/* Takes a file-name argument. A name that does not fit is refused rather than cut short: a cut
+   name would make the program write over a file the user never named. */
+static void take_file_name(const char* argument) {
+    RecordingSettings& s = recording_settings;
+    if (s.output_path[0] != '\0')
+        fatal_error("Too many file names. Get help by\nstarting the program without arguments.\n");
+    if (strlen(argument) > OUTPUT_PATH_SIZE - 1) fatal_error("File name too long: %s\n", argument);
+    strcpy(s.output_path, argument);
+}
+
+void derive_wave_format(void) {
+    RecordingSettings& s = recording_settings;
+    if (s.queue_seconds > s.seconds) s.queue_seconds = s.seconds;
+    s.format.nBlockAlign = (WORD)((s.format.nChannels * s.format.wBitsPerSample) / 8);
+    s.format.nAvgBytesPerSec = s.format.nBlockAlign * s.format.nSamplesPerSec;
+    s.format.wFormatTag = WAVE_FORMAT_PCM;
+    s.format.cbSize = 0;
+}
+
+void parse_switches(int argc, char** argv) {
+    for (int i = 1; i < argc; i++) {
+        const char* argument = argv[i];
+        bool is_switch = (argument[0] == '-' || argument[0] == '/') && argument[1] != '\0';
+        if (!is_switch) {
+            take_file_name(argument);
+        } else if (!apply_switch(argument)) {
+            illegal_switch(argument);
+        }
+    }
+    if (recording_settings.output_path[0] == '\0') show_usage();
+    derive_wave_format();
+}

@@ -1,0 +1,43 @@
+// The recording settings every subsystem reads, and the command-line parser that fills them.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+#define OUTPUT_PATH_SIZE 260 /* bytes in output_path: 259 characters and a NUL */
+
+struct RecordingSettings {
+    int32_t seconds;                    /* length of the recording in seconds (-s) */
+    int32_t queue_seconds;              /* seconds of audio queued at the device (-#q) */
+    int32_t buffers_per_second;         /* capture buffers per second of audio (-#b) */
+    int32_t device_number;              /* input device id plus one; 0 is WAVE_MAPPER (-i) */
+    int32_t write_size;                 /* bytes in each disk write, a multiple of 512 (-#w) */
+    WAVEFORMATEX format;                /* capture format, handed to the device unchanged */
+    int32_t prompt;                     /* wait for a key before recording starts (-p) */
+    int32_t quiet;                      /* no level metering and no progress line (-q) */
+    char output_path[OUTPUT_PATH_SIZE]; /* output path, or "-" for standard output */
+};
+
+/* The process-wide settings. Written by parse_switches, and output_path once more by
+   open_output; read-only for everything else. */
+extern RecordingSettings recording_settings;
+
+/* The compiled-in defaults, which are also recording_settings' initial values. */
+extern const RecordingSettings default_settings;
+
+/* Fills recording_settings from the process arguments (argv[0] is the program's name) and
+   completes the wave format. Returns only with valid settings that name an output; on every
+   other outcome it prints the usage text or a message and ends the process with status -1. */
+void parse_switches(int argc, char** argv);
+
+/* Prints the usage text with the current settings to standard output and ends the process
+   with status -1. */
+[[noreturn]] void show_usage(void);
+
+/* Completes the wave format from channels, bits and rate, and caps queue_seconds at seconds. */
+void derive_wave_format(void);
+
+/* The runtime's plain text-to-integer reading: leading white space, an optional sign, digits up
+   to the first non-digit, 0 when there are none. Wraps modulo 2^32 instead of overflowing. */
+int32_t read_decimal(const char* text);

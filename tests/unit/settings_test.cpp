@@ -1,0 +1,160 @@
+// Unit tests of the command-line parser and the wave format it derives.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+
+namespace {
+
+/* Parses the given arguments (without the program name) from the default settings. */
+void parse(std::vector<std::string> args) {
+    recording_settings = default_settings;
+    std::vector<char*> argv{const_cast<char*>("wavtap")};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    parse_switches((int)args.size() + 1, argv.data());
+}
+
+const RecordingSettings& s = recording_settings;
+
+TEST(ReadDecimal, FollowsTheRuntimeTextToIntegerRules) {
+    struct Case {
+        const char* text;
+        int32_t value;
+    } cases[] = {
+        {"", 0},           {"abc", 0},        {"42", 42},         {"  \t42", 42},
+        {"+7", 7},         {"-3", -3},        {"12x34", 12},      {"- 5", 0},
+        {"2147483647", 2147483647},           {"-2147483648", INT32_MIN},
+        {"4294967296", 0}, {"4294967297", 1}, {"2147483648", INT32_MIN},
+        {"99999999999999999999", (int32_t)0x630FFFFFu /* (10^20 - 1) mod 2^32 */},
+    };
+    for (const Case& c : cases) EXPECT_EQ(read_decimal(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(ParseSwitches, LeavesTheDefaultsWithOnlyAFileName) {
+    parse({"out.wav"});
+    EXPECT_EQ(s.seconds, 5);
+    EXPECT_EQ(s.queue_seconds, 5);
+    EXPECT_EQ(s.buffers_per_second, 10);
+    EXPECT_EQ(s.device_number, 0);
+    EXPECT_EQ(s.write_size, 131072);
+    EXPECT_EQ(s.prompt, 0);
+    EXPECT_EQ(s.quiet, 0);
+    EXPECT_STREQ(s.output_path, "out.wav");
+    EXPECT_EQ(s.format.wFormatTag, 1);
+    EXPECT_EQ(s.format.nChannels, 2);
+    EXPECT_EQ(s.format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(s.format.wBitsPerSample, 16);
+    EXPECT_EQ(s.format.nBlockAlign, 4);
+    EXPECT_EQ(s.format.nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(s.format.cbSize, 0);
+}
+
+TEST(ParseSwitches, AppliesEachAcceptedValue) {
+    struct Case {
+        std::vector<std::string> args;
+        int32_t RecordingSettings::*field;
+        int32_t expected;
+    } cases[] = {
+        {{"-s30", "x"}, &RecordingSettings::seconds, 30},
+        {{"/S10", "x"}, &RecordingSettings::seconds, 10},
+        {{"-S10", "x"}, &RecordingSettings::seconds, 10},
+        {{"-s1", "-s9", "x"}, &RecordingSettings::seconds, 9},
+        {{"-s60", "-#q60", "x"}, &RecordingSettings::queue_seconds, 60},
+        {{"-s9", "-#Q1", "x"}, &RecordingSettings::queue_seconds, 1},
+        {{"-#b20", "x"}, &RecordingSettings::buffers_per_second, 20},
+        {{"-#b1", "x"}, &RecordingSettings::buffers_per_second, 1},
+        {{"-#w1000", "x"}, &RecordingSettings::write_size, 512},
+        {{"-#W4096", "x"}, &RecordingSettings::write_size, 4096},
+        {{"-#w512", "x"}, &RecordingSettings::write_size, 512},
+        {{"-#w1048575", "x"}, &RecordingSettings::write_size, 1048064},
+        {{"-i3", "x"}, &RecordingSettings::device_number, 3},
+        {{"-i-7", "x"}, &RecordingSettings::device_number, -7},
+        {{"-p7", "x"}, &RecordingSettings::prompt, 1},
+        {{"-qx", "x"}, &RecordingSettings::quiet, 1},
+        {{"/qa.wav", "x"}, &RecordingSettings::quiet, 1},
+        {{"-s2", "-#q10", "x"}, &RecordingSettings::queue_seconds, 2},
+    };
+    for (const Case& c : cases) {
+        parse(c.args);
+        EXPECT_EQ(s.*c.field, c.expected) << c.args[0] << ' ' << c.args[1];
+    }
+}
+
+TEST(ParseSwitches, SetsTheFormatFromChannelsBitsAndRate) {
+    struct Case {
+        std::vector<std::string> args;
+        WORD channels, bits, block_align;
+        DWORD rate, bytes_per_second;
+    } cases[] = {
+        {{"x"}, 2, 16, 4, 44100, 176400},
+        {{"-c1", "-b8", "x"}, 1, 8, 1, 44100, 44100},
+        {{"-C1", "-B16", "-f22050", "x"}, 1, 16, 2, 22050, 44100},
+        {{"-f96000", "x"}, 2, 16, 4, 30464, 121856},
+        {{"-f-1", "x"}, 2, 16, 4, 65535, 262140},
+        {{"-f0", "-c2", "-b8", "x"}, 2, 8, 2, 0, 0},
+    };
+    for (const Case& c : cases) {
+        parse(c.args);
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_EQ(s.format.nChannels, c.channels);
+        EXPECT_EQ(s.format.wBitsPerSample, c.bits);
+        EXPECT_EQ(s.format.nBlockAlign, c.block_align);
+        EXPECT_EQ(s.format.nSamplesPerSec, c.rate);
+        EXPECT_EQ(s.format.nAvgBytesPerSec, c.bytes_per_second);
+        EXPECT_EQ(s.format.wFormatTag, WAVE_FORMAT_PCM);
+    }
+}
+
+TEST(ParseSwitches, TakesLoneDashAndSlashAsFileNames) {
+    parse({"-"});
+    EXPECT_STREQ(s.output_path, "-");
+    parse({"/"});
+    EXPECT_STREQ(s.output_path, "/");
+}
+
+TEST(ParseSwitches, LetsAnEmptyArgumentLeaveRoomForALaterName) {
+    parse({"", "b.wav"});
+    EXPECT_STREQ(s.output_path, "b.wav");
+}
+
+TEST(ParseSwitches, AcceptsANameOfExactly259Characters) {
+    std::string name(259, 'n');
+    parse({name});
+    EXPECT_EQ(std::string(s.output_path), name);
+}
+
+using ParseSwitchesDeathTest = ::testing::Test;
+
+TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
+    const char* illegal[] = {"-#q0", "-#q61", "-#b0", "-#b21", "-#w511", "-s0",  "-s-3",
+                             "-c3",  "-c0",   "-b24", "-b0",   "-x",     "-#",   "/#",
+                             "-#x5", "-zz",   "/dir/a.wav",    "-s4294967296"};
+    for (const char* arg : illegal) {
+        std::string message = std::string("Illegal switch '") + arg +
+                              "', or bad switch value.\nGet help by starting the program without "
+                              "arguments.\n";
+        EXPECT_EXIT(parse({arg, "a.wav"}), ::testing::ExitedWithCode(255),
+                    ::testing::HasSubstr(message))
+            << arg;
+    }
+}
+
+TEST(ParseSwitchesDeathTest, FailsOnTheFirstOffendingArgument) {
+    EXPECT_EXIT(parse({"-zz", "a.wav", "b.wav"}), ::testing::ExitedWithCode(255),
+                ::testing::HasSubstr("Illegal switch '-zz'"));
+    EXPECT_EXIT(parse({"a.wav", "b.wav", "-zz"}), ::testing::ExitedWithCode(255),
+                ::testing::HasSubstr("Too many file names. Get help by\nstarting the program "
+                                     "without arguments.\n"));
+}
+
+TEST(ParseSwitchesDeathTest, RefusesANameTooLongToStoreInsteadOfCuttingIt) {
+    std::string name(260, 'n');
+    EXPECT_EXIT(parse({name}), ::testing::ExitedWithCode(255),
+                ::testing::HasSubstr("File name too long: " + name + "\n"));
+}
+
+} // namespace
