@@ -1,0 +1,21 @@
+// The input level meter and the one-line countdown on standard error.
+#pragma once
+
+#include <cstdint>
+
+struct LevelAccumulators {
+    uint32_t left_sum;            /* sample levels of channel 1 (the only one, for mono) */
+    uint32_t right_sum;           /* sample levels of channel 2 (stereo only) */
+    uint32_t frames;              /* sample frames measured since the last line */
+    uint32_t last_progress_count; /* buffer count of the last printed line */
+};
+
+/* Sums since the last progress line; main thread only. */
+extern LevelAccumulators level_accumulators;
+
+/* Adds the levels (0..128) of one buffer of samples in the recording format. */
+void measure_levels(const void* data, uint32_t byte_count);
+
+/* Redraws the countdown line for count of total capture buffers, at count 1 and at every whole
+   second of audio; nothing in quiet mode. */
+void show_progress(uint32_t count, uint32_t total);
