@@ -1,0 +1,58 @@
+// The audio source behind the POSIX wave-input service: ALSA in the program, a simulated
+// device in test builds. Exactly one source backend is linked into a program.
+//
+// The wave-input service (wavein_posix.cpp) owns the device thread, the queue of added buffers
+// and the reserve; a source only opens a device, starts and stops it, and reads frames.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32_compat.h"
+
+/* One open capture device; owned by the wave-input service from wave_source_open to
+   wave_source_close. */
+struct WaveSource;
+
+/* wave_source_read results that are not byte counts. */
+#define WAVE_SOURCE_LOST (-1)   /* audio was lost before the next byte (overrun, suspend, gap) */
+#define WAVE_SOURCE_FAILED (-2) /* the device failed for good; nothing more will come */
+
+/* Number of devices that ids 0..n-1 open (waveInGetNumDevs). */
+UINT wave_source_count(void);
+
+/* Opens device_id (WAVE_MAPPER, or a number counted from 0) for capture in format, without
+   starting it. Returns MMSYSERR_NOERROR and sets *source, or MMSYSERR_BADDEVICEID (no such
+   id), WAVERR_BADFORMAT (the format cannot be had), MMSYSERR_ALLOCATED (busy),
+   MMSYSERR_NODRIVER (missing or unusable), MMSYSERR_NOMEM. Runs on the waveInOpen caller's
+   thread. */
+MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source);
+
+/* Starts the flow of audio (waveInStart). Runs on the caller's thread while the device thread
+   does not read. */
+MMRESULT wave_source_start(WaveSource* source);
+
+/* Stops the flow of audio (waveInStop, waveInReset); audio the device still holds is dropped.
+   Runs on the caller's thread while the device thread does not read. */
+MMRESULT wave_source_stop(WaveSource* source);
+
+/* Reads up to max_bytes (a whole number of sample frames) of captured audio into dest, waiting
+   at most about timeout_ms for the first frame. Device thread only, and only while started.
+   Returns the number of bytes read (0 when nothing came in time), WAVE_SOURCE_LOST when audio
+   was lost just before what the next read returns (everything returned before the loss is
+   contiguous), or WAVE_SOURCE_FAILED. */
+int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms);
+
+/* Writes a one-line description of the last loss or failure (what happened, how much audio)
+   into text, NUL-terminated, for the service's error text. */
+void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size);
+
+/* Fault injection for the service's own calls, used by the simulated device only: returns the
+   MMRESULT that the n-th call (counted from 1) of the named wave-input call ("prepare", "add",
+   "start", "unprepare", "stop", "reset", "close") must fail with, or MMSYSERR_NOERROR. The ALSA
+   source never injects anything. */
+MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsigned n);
+
+/* Closes the device and frees the source. Runs on the caller's thread after the device thread
+   has ended. */
+void wave_source_close(WaveSource* source);
