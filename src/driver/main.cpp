@@ -3,9 +3,14 @@
 
 #include "driver/interrupt.h"
 #include "settings/settings.h"
+#include "wave/output_file.h"
+#include "wave/write_buffer.h"
 
 int main(int argc, char** argv) {
     parse_switches(argc, argv);
+    open_output();
     SetConsoleCtrlHandler(ctrl_handler, TRUE);
+    flush_output();
+    release_output_buffer();
     exit(0);
 }

@@ -2,7 +2,10 @@
 #pragma once
 
 /* Allocates the write buffer, stages the full-length header in it, completes output_path with
-   ".wav" where it has no extension, and opens the output at its final length, positioned at
-   offset 0 ("-" is standard output in binary mode). Returns only on success; every failure
-   ends the process with status -1. */
+   ".wav" where it has no extension, and opens the output at its final length with its blocks
+   reserved where the file system can, positioned at offset 0 ("-" is standard output in binary
+   mode). The stream has no buffer of its own: each staged write reaches the system at once.
+   Returns only on success; every failure ends the process with status -1. A recording too long
+   for a wave header is refused before anything is allocated, a path too long to complete before
+   anything is opened. Main thread, once. */
 void open_output(void);

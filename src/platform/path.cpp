@@ -1,0 +1,70 @@
+// Path split and compose for output-path completion: portable, so that "/", "\\" and drive
+// letters mean the same on every system.
+#include "platform/path.h"
+
+#include <cstring>
+
+static bool is_separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+/* Copies length characters from source into a part of PATH_PART_SIZE bytes; false when they do
+   not fit. */
+static bool copy_part(char* part, const char* source, size_t length) {
+    if (length >= PATH_PART_SIZE) return false;
+    memcpy(part, source, length);
+    part[length] = '\0';
+    return true;
+}
+
+int split_path(const char* path, PathParts* parts) {
+    size_t drive_length = (path[0] != '\0' && path[1] == ':') ? 2 : 0;
+    const char* rest = path + drive_length;
+
+    const char* component = rest; /* start of the last component */
+    const char* last_dot = nullptr;
+    for (const char* p = rest; *p != '\0'; p++) {
+        if (is_separator(*p)) {
+            component = p + 1;
+            last_dot = nullptr;
+        } else if (*p == '.') {
+            last_dot = p;
+        }
+    }
+    const char* end = component + strlen(component);
+    const char* extension = last_dot ? last_dot : end;
+
+    PathParts split;
+    memcpy(split.drive, path, drive_length);
+    split.drive[drive_length] = '\0';
+    if (!copy_part(split.directory, rest, (size_t)(component - rest)) ||
+        !copy_part(split.name, component, (size_t)(extension - component)) ||
+        !copy_part(split.extension, extension, (size_t)(end - extension)))
+        return -1;
+    *parts = split;
+    return 0;
+}
+
+int compose_path(char* out, size_t out_size, const PathParts* parts) {
+    const char* pieces[] = {parts->drive, parts->directory, parts->name, parts->extension};
+    size_t total = 0;
+    for (const char* piece : pieces)
+        total += strlen(piece);
+    if (total >= out_size) return -1;
+    size_t at = 0;
+    for (const char* piece : pieces) {
+        size_t length = strlen(piece);
+        memcpy(out + at, piece, length);
+        at += length;
+    }
+    out[at] = '\0';
+    return 0;
+}
+
+int complete_path_extension(char* path, size_t size, const char* extension) {
+    PathParts parts;
+    if (split_path(path, &parts) != 0) return -1;
+    if (parts.extension[0] != '\0') return 0;
+    if (!copy_part(parts.extension, extension, strlen(extension))) return -1;
+    return compose_path(path, size, &parts);
+}

@@ -1,0 +1,23 @@
+// The system calls behind the POSIX file services, gathered in one table so that tests can put
+// failing versions in their place.
+#pragma once
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+struct FileSystemCalls {
+    int (*stat_path)(const char* path, struct stat* status); /* stat */
+    int (*stat_descriptor)(int fd, struct stat* status);     /* fstat */
+    int (*seek)(FILE* stream, off_t offset, int whence);     /* fseeko */
+    off_t (*tell)(FILE* stream);                             /* ftello */
+    int (*truncate_descriptor)(int fd, off_t length);        /* ftruncate */
+    int (*allocate)(int fd, off_t offset, off_t length);     /* posix_fallocate: an error number */
+};
+
+/* The calls the file services make. Holds the system's own functions; only tests change it, and
+   only from the main thread while no file service runs. */
+extern FileSystemCalls file_system_calls;
+
+/* The system's own functions, for tests to put back. */
+extern const FileSystemCalls system_file_calls;

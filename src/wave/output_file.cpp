@@ -1,0 +1,97 @@
+// Output preparation: the staged full-length header, path completion, and the file opened at its
+// final length with its blocks reserved, positioned at offset 0.
+#include "wave/output_file.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/fatal.h"
+#include "platform/file_services.h"
+#include "platform/path.h"
+#include "settings/settings.h"
+#include "wave/wave_header.h"
+#include "wave/write_buffer.h"
+
+/* Ends the process when the full recording cannot be described by a wave header: its buffer
+   count must fit the signed 32-bit count, and its file length the 32-bit RIFF size. */
+static void refuse_unrepresentable_length(void) {
+    const RecordingSettings& s = recording_settings;
+    int64_t buffer_count = (int64_t)s.seconds * s.buffers_per_second;
+    int64_t data_size = (int64_t)s.seconds * s.format.nAvgBytesPerSec;
+    if (buffer_count > INT32_MAX || data_size + 36 > (int64_t)UINT32_MAX)
+        fatal_error("Recording too long for a wave file: %d seconds\n", s.seconds);
+}
+
+/* Adds ".wav" to output_path when its last component has no extension. A path that would not
+   fit, or whose parts are too long to split, is refused rather than cut. */
+static void complete_output_path(void) {
+    char* path = recording_settings.output_path;
+    if (complete_path_extension(path, OUTPUT_PATH_SIZE, ".wav") != 0)
+        fatal_error("Output path too long: %s\n", path);
+}
+
+/* Opens the output file without a stream buffer of its own: the staging buffer already makes the
+   writes large, and this way every write reaches the system at once and its failure is seen
+   where it happens, not lost in the flush at exit. */
+static FILE* open_stream(const char* path, const char* mode) {
+    FILE* stream = fopen(path, mode);
+    if (stream) setvbuf(stream, nullptr, _IONBF, 0);
+    return stream;
+}
+
+/* Closes stream, if open, and ends the process with the preparation failure. */
+[[noreturn]] static void preparation_failed(FILE* stream) {
+    if (stream) fclose(stream);
+    fatal_error("Error initialzing output: %s\n"
+                "Could be bad drive, bad file name, or disk full.\n",
+                recording_settings.output_path);
+}
+
+/* Gives the open file the length target: cut back when longer, grown by writing its last byte
+   when shorter. Returns the stream to use from now on, reopened when the size changed. */
+static FILE* size_output(FILE* stream, uint64_t existing, uint32_t target) {
+    const char* path = recording_settings.output_path;
+    if (target == existing) return stream;
+    if (target < existing) {
+        if (resize_stream_file(stream, target) != 0) preparation_failed(stream);
+    } else {
+        if (seek_stream(stream, (int64_t)target - 1) != 0) preparation_failed(stream);
+        if (fputc(44, stream) == EOF) preparation_failed(stream);
+        if (tell_stream(stream) != (int64_t)target) preparation_failed(stream);
+    }
+    fclose(stream);
+    stream = open_stream(path, "r+b");
+    if (!stream) preparation_failed(nullptr);
+    return stream;
+}
+
+void open_output(void) {
+    RecordingSettings& s = recording_settings;
+    DiskWriteBuffer& out = disk_write_buffer;
+
+    refuse_unrepresentable_length();
+    out.pending = 0;
+    out.buffer = (char*)malloc((size_t)s.write_size);
+    if (!out.buffer) fatal_error("Couldn't allocate disk output buffer\n");
+    uint32_t target = emit_wave_header(s.seconds * s.buffers_per_second);
+
+    if (s.output_path[0] == '-') {
+        /* Unbuffered for the same reason as open_stream. */
+        set_binary_stream(stdout);
+        setvbuf(stdout, nullptr, _IONBF, 0);
+        out.stream = stdout;
+        return;
+    }
+
+    complete_output_path();
+    uint64_t existing = 0;
+    if (query_file_size(s.output_path, &existing) != 0) existing = 0;
+    FILE* stream = open_stream(s.output_path, existing != 0 ? "r+b" : "wb");
+    if (!stream) fatal_error("Error opening output file: %s\n", s.output_path);
+
+    stream = size_output(stream, existing, target);
+    if (reserve_stream_file(stream, target) < 0) preparation_failed(stream);
+    if (seek_stream(stream, 0) != 0) preparation_failed(stream);
+    out.stream = stream;
+}

@@ -1,0 +1,47 @@
+// The staging buffer through which every byte of the output passes: the stream sees only writes
+// of write_size bytes, apart from the flushes.
+#include "wave/write_buffer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/fatal.h"
+#include "settings/settings.h"
+
+DiskWriteBuffer disk_write_buffer;
+
+/* Hands every pending byte to the stream as one write; a short write ends the process. */
+static void write_pending(void) {
+    DiskWriteBuffer& out = disk_write_buffer;
+    size_t written = fwrite(out.buffer, 1, (size_t)out.pending, out.stream);
+    if (written != (size_t)out.pending)
+        fatal_error("Error writing to file: %s\n", recording_settings.output_path);
+    out.pending = 0;
+}
+
+void buffered_write(const void* source, int32_t length) {
+    DiskWriteBuffer& out = disk_write_buffer;
+    const char* from = (const char*)source;
+    if (length < 0) return;
+    for (;;) {
+        int32_t room = recording_settings.write_size - out.pending;
+        int32_t chunk = room < length ? room : length;
+        if (chunk > 0) memcpy(out.buffer + out.pending, from, (size_t)chunk);
+        out.pending += chunk;
+        /* A buffer filled exactly stays pending: it goes out with the next byte or the flush. */
+        if (chunk == length) return;
+        from += chunk;
+        length -= chunk;
+        write_pending();
+    }
+}
+
+void flush_output(void) {
+    if (disk_write_buffer.pending != 0) write_pending();
+}
+
+void release_output_buffer(void) {
+    free(disk_write_buffer.buffer);
+    disk_write_buffer.buffer = nullptr;
+    disk_write_buffer.pending = 0;
+}
