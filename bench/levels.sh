@@ -1,0 +1,28 @@
+#!/bin/bash
+# Builds the level-meter benchmark with the program's own compiler flags and prints sample
+# frames per second through measure_levels, and the multiple of real time at 44100 Hz, for
+# stereo and mono in 16 and 8 bits. Extra arguments go to the benchmark program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if ! dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q 'install ok installed'; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq libbenchmark-dev >/dev/null
+fi
+
+dir=${WAVTAP_BENCH_DIR:-build-bench}
+cmake -S . -B "$dir" -G Ninja -DWAVTAP_BENCH=ON -DWAVTAP_TESTS=OFF >/dev/null
+cmake --build "$dir" --target levels_bench >/dev/null
+"$dir/bench/levels_bench" --benchmark_min_time=0.5 --benchmark_format=json "$@" 2>/dev/null |
+    python3 -c '
+import json, sys
+report = json.load(sys.stdin)
+print("%-22s %16s %14s" % ("format", "frames/s", "x real time"))
+for run in report["benchmarks"]:
+    channels = "mono" if "channels:1/" in run["name"] else "stereo"
+    bits = run["name"].rsplit(":", 1)[1]
+    print("%-22s %16.4g %14.0f" % ("%s %s-bit 44100 Hz" % (channels, bits),
+                                    run["frames/s"], run["x_real_time"]))
+'

@@ -1,0 +1,102 @@
+// The input level meter and the one-line countdown on standard error.
+#include "capture/levels.h"
+
+#include <cstddef>
+#include <cstdio>
+
+#include "settings/settings.h"
+
+LevelAccumulators level_accumulators;
+
+/* Samples summed side by side in one pass of the metering loops. An even number, so that the
+   even lanes hold the first sample of each stereo pair and the odd lanes the second; sized so
+   that the compiler turns each pass into a few vector operations. */
+#define LEVEL_LANES 16
+
+/* Passes summed into 16-bit lanes before they are widened: 256 levels of at most 128 each stay
+   below 2^16. */
+#define LEVEL_PASSES 256
+
+/* Level 0..128 of an unsigned 8-bit sample. */
+static inline uint32_t level_8(const unsigned char* p) {
+    int32_t d = (int32_t)p[0] - 128;
+    return (uint32_t)(d < 0 ? -d : d);
+}
+
+/* Level 0..128 of a signed little-endian 16-bit sample: its magnitude over 256, truncated. */
+static inline uint32_t level_16(const unsigned char* p) {
+    int32_t s = (int16_t)(uint16_t)(p[0] | p[1] << 8);
+    return (uint32_t)(s < 0 ? -s : s) >> 8;
+}
+
+/* Adds the levels of count samples of size bytes each into sums[0] (samples 0, 2, 4, ...) and
+   sums[1] (samples 1, 3, 5, ...). The sums wrap modulo 2^32 exactly as one running sum would. */
+template <uint32_t (*level)(const unsigned char*), size_t size>
+static void sum_levels(const unsigned char* p, size_t count, uint32_t sums[2]) {
+    uint32_t lanes[LEVEL_LANES] = {0};
+    size_t i = 0;
+    while (i + LEVEL_LANES <= count) {
+        uint16_t block[LEVEL_LANES] = {0};
+        size_t passes = (count - i) / LEVEL_LANES;
+        if (passes > LEVEL_PASSES) passes = LEVEL_PASSES;
+        for (; passes > 0; passes--, i += LEVEL_LANES)
+            for (size_t j = 0; j < LEVEL_LANES; j++)
+                block[j] = (uint16_t)(block[j] + level(p + (i + j) * size));
+        for (size_t j = 0; j < LEVEL_LANES; j++)
+            lanes[j] += block[j];
+    }
+    for (size_t j = 0; j < LEVEL_LANES; j++)
+        sums[j & 1] += lanes[j];
+    for (; i < count; i++)
+        sums[i & 1] += level(p + i * size);
+}
+
+void measure_levels(const void* data, uint32_t byte_count) {
+    const WAVEFORMATEX& format = recording_settings.format;
+    size_t sample_bytes = format.wBitsPerSample == 8 ? 1 : 2;
+    size_t channels = format.nChannels == 1 ? 1 : 2;
+    /* Only whole frames are read: a buffer that ends inside a frame is not read past its end. */
+    size_t samples = byte_count / (sample_bytes * channels) * channels;
+
+    uint32_t sums[2] = {0, 0};
+    if (sample_bytes == 1)
+        sum_levels<level_8, 1>((const unsigned char*)data, samples, sums);
+    else
+        sum_levels<level_16, 2>((const unsigned char*)data, samples, sums);
+
+    LevelAccumulators& acc = level_accumulators;
+    if (channels == 1) {
+        acc.left_sum += sums[0] + sums[1];
+    } else {
+        acc.left_sum += sums[0];
+        acc.right_sum += sums[1];
+    }
+    uint32_t frame_bytes = (uint32_t)(format.wBitsPerSample / 8) * format.nChannels;
+    if (frame_bytes != 0) acc.frames += byte_count / frame_bytes;
+}
+
+void show_progress(uint32_t count, uint32_t total) {
+    const RecordingSettings& s = recording_settings;
+    LevelAccumulators& acc = level_accumulators;
+    if (s.quiet || count == acc.last_progress_count) return;
+    uint32_t per_second = (uint32_t)s.buffers_per_second;
+    uint32_t r = count % per_second;
+    if (count != 1 && r != 0) return;
+    acc.last_progress_count = count;
+
+    uint32_t remaining = (r + total - count) / per_second;
+    uint32_t divisor = acc.frames > 1 ? acc.frames : 1;
+    char line[96];
+    int length =
+        snprintf(line, sizeof line, "\r%3d:%02d:%02d  Avg Level:%4u", (int)(remaining / 3600),
+                 (int)(remaining / 60 % 60), (int)(remaining % 60), acc.left_sum / divisor);
+    if (s.format.nChannels == 2)
+        snprintf(line + length, sizeof line - (size_t)length, "%4u", acc.right_sum / divisor);
+    /* One write per line, pushed out at once whatever buffering standard error was given. */
+    fputs(line, stderr);
+    fflush(stderr);
+
+    acc.left_sum = 0;
+    acc.right_sum = 0;
+    acc.frames = 0;
+}
