@@ -1,0 +1,153 @@
+// Unit tests of output preparation on the fault paths of the file system, made to happen by
+// replacing the system calls behind the file services.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/posix/file_posix.h"
+#include "settings/settings.h"
+#include "wave/output_file.h"
+#include "wave/write_buffer.h"
+
+namespace {
+
+const uint32_t default_length = 882044; /* 5 s of 44100 Hz 16-bit stereo and the header */
+
+class OpenOutput : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/wavtap-unit.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory = pattern;
+        path = directory + "/out.wav";
+        recording_settings = default_settings;
+        derive_wave_format();
+        snprintf(recording_settings.output_path, OUTPUT_PATH_SIZE, "%s", path.c_str());
+    }
+    void TearDown() override {
+        file_system_calls = system_file_calls;
+        unlink(path.c_str());
+        rmdir(directory.c_str());
+    }
+    /* Leaves a file of size bytes at the output path. */
+    void make_file(off_t size) {
+        FILE* f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(ftruncate(fileno(f), size), 0);
+        fclose(f);
+    }
+    off_t file_size() {
+        struct stat status;
+        return stat(path.c_str(), &status) == 0 ? status.st_size : -1;
+    }
+    std::string directory;
+    std::string path;
+};
+
+int no_room(int, off_t, off_t) {
+    return ENOSPC;
+}
+int io_error(int, off_t, off_t) {
+    return EIO;
+}
+int not_supported(int, off_t, off_t) {
+    return EOPNOTSUPP;
+}
+int invalid(int, off_t, off_t) {
+    return EINVAL;
+}
+int failing_truncate(int, off_t) {
+    errno = EIO;
+    return -1;
+}
+int failing_seek(FILE*, off_t, int) {
+    errno = EIO;
+    return -1;
+}
+/* Seeks anywhere but to the start. */
+int failing_rewind(FILE* stream, off_t offset, int whence) {
+    if (offset == 0) return failing_seek(stream, offset, whence);
+    return fseeko(stream, offset, whence);
+}
+off_t wrong_position(FILE* stream) {
+    return ftello(stream) + 1;
+}
+int failing_fstat(int, struct stat*) {
+    errno = EIO;
+    return -1;
+}
+
+/* Puts one failing call in place, prepares the output and ends the process. */
+void open_with(FileSystemCalls calls) {
+    file_system_calls = calls;
+    open_output();
+    exit(0);
+}
+
+TEST_F(OpenOutput, ReportsEachFailureToSizeOrReserveTheFile) {
+    struct Case {
+        const char* what;
+        off_t existing; /* -1: no file */
+        void (*fault)(FileSystemCalls*);
+    } cases[] = {
+        {"no room to reserve a new file", -1, [](FileSystemCalls* c) { c->allocate = no_room; }},
+        {"no room to reserve a reused file", default_length,
+         [](FileSystemCalls* c) { c->allocate = no_room; }},
+        {"the reservation fails otherwise", 100,
+         [](FileSystemCalls* c) { c->allocate = io_error; }},
+        {"the file's status is unknown", 100,
+         [](FileSystemCalls* c) { c->stat_descriptor = failing_fstat; }},
+        {"the cut-back fails", 10000000,
+         [](FileSystemCalls* c) { c->truncate_descriptor = failing_truncate; }},
+        {"the seek to the last byte fails", 0, [](FileSystemCalls* c) { c->seek = failing_seek; }},
+        {"the grown file ends elsewhere", 100,
+         [](FileSystemCalls* c) { c->tell = wrong_position; }},
+        {"the rewind of a file of the right size fails", default_length,
+         [](FileSystemCalls* c) { c->seek = failing_rewind; }},
+        {"the rewind after the cut-back fails", 10000000,
+         [](FileSystemCalls* c) { c->seek = failing_rewind; }},
+    };
+    const std::string message = "^Error initialzing output: " + path +
+                                "\nCould be bad drive, bad file name, or disk full.\n$";
+    for (const Case& c : cases) {
+        unlink(path.c_str());
+        if (c.existing >= 0) make_file(c.existing);
+        FileSystemCalls calls = system_file_calls;
+        c.fault(&calls);
+        EXPECT_EXIT(open_with(calls), ::testing::ExitedWithCode(255), message) << c.what;
+    }
+}
+
+TEST_F(OpenOutput, CarriesOnWhereTheFileSystemCannotReserve) {
+    int (*answers[])(int, off_t, off_t) = {not_supported, invalid};
+    for (auto answer : answers) {
+        unlink(path.c_str());
+        file_system_calls.allocate = answer;
+        open_output();
+        EXPECT_EQ(file_size(), (off_t)default_length);
+        EXPECT_EQ(ftello(disk_write_buffer.stream), 0);
+        EXPECT_EQ(disk_write_buffer.pending, 44);
+        fclose(disk_write_buffer.stream);
+        release_output_buffer();
+    }
+}
+
+TEST_F(OpenOutput, MeasuresAndCutsBackFilesOf2GiBAndMore) {
+    /* Sparse files just past 2 GiB and 4 GiB: read as 32-bit sizes they would look negative or
+       100 bytes long. */
+    const off_t sizes[] = {(off_t)0x80000064, (off_t)0x100000064};
+    for (off_t size : sizes) {
+        make_file(size);
+        open_output();
+        EXPECT_EQ(file_size(), (off_t)default_length) << size;
+        fclose(disk_write_buffer.stream);
+        release_output_buffer();
+    }
+}
+
+} // namespace

@@ -1,0 +1,89 @@
+// Unit tests of the output path's split and its completion with a default extension.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/path.h"
+#include "settings/settings.h"
+
+namespace {
+
+std::string repeat(char c, size_t count) {
+    return std::string(count, c);
+}
+
+TEST(SplitPath, FindsDriveDirectoryNameAndExtension) {
+    struct Case {
+        const char* path;
+        const char* drive;
+        const char* directory;
+        const char* name;
+        const char* extension;
+    } cases[] = {
+        {"rec", "", "", "rec", ""},
+        {"take.001.raw", "", "", "take.001", ".raw"},
+        {"C:\\audio/my.dir\\rec", "C:", "\\audio/my.dir\\", "rec", ""},
+        {"d:rec.", "d:", "", "rec", "."},
+        {"/", "", "/", "", ""},
+        {".profile", "", "", "", ".profile"},
+        {"a:b:c", "a:", "", "b:c", ""},
+        {"x/..", "", "x/", ".", "."},
+    };
+    for (const Case& c : cases) {
+        PathParts parts;
+        ASSERT_EQ(split_path(c.path, &parts), 0) << c.path;
+        EXPECT_STREQ(parts.drive, c.drive) << c.path;
+        EXPECT_STREQ(parts.directory, c.directory) << c.path;
+        EXPECT_STREQ(parts.name, c.name) << c.path;
+        EXPECT_STREQ(parts.extension, c.extension) << c.path;
+        char joined[OUTPUT_PATH_SIZE];
+        ASSERT_EQ(compose_path(joined, sizeof joined, &parts), 0);
+        EXPECT_STREQ(joined, c.path);
+    }
+}
+
+TEST(CompletePathExtension, AddsWavOnlyWhereTheLastComponentHasNoExtension) {
+    struct Case {
+        std::string path;
+        std::string completed;
+    } cases[] = {
+        {"rec", "rec.wav"},
+        {"out.raw", "out.raw"},
+        {"rec.", "rec."},
+        {"my.dir/rec", "my.dir/rec.wav"},
+        {"my.dir\\rec", "my.dir\\rec.wav"},
+        {"C:rec", "C:rec.wav"},
+        {"C:\\audio\\rec", "C:\\audio\\rec.wav"},
+        {"/", "/.wav"},
+        {"dir/", "dir/.wav"},
+        {"", ".wav"},
+        {repeat('n', 255), repeat('n', 255) + ".wav"},                   /* 259 characters fit */
+        {"abc/" + repeat('n', 251), "abc/" + repeat('n', 251) + ".wav"}, /* so do these */
+        {repeat('d', 254) + "/" + "x.y", repeat('d', 254) + "/x.y"},     /* a 255-character part */
+    };
+    for (const Case& c : cases) {
+        char path[OUTPUT_PATH_SIZE];
+        snprintf(path, sizeof path, "%s", c.path.c_str());
+        ASSERT_EQ(complete_path_extension(path, sizeof path, ".wav"), 0) << c.path;
+        EXPECT_EQ(path, c.completed);
+    }
+}
+
+TEST(CompletePathExtension, RefusesPathsItWouldHaveToCutAndLeavesThemAlone) {
+    std::string cases[] = {
+        repeat('n', 256),                                /* a name of 256 characters */
+        "abcd/" + repeat('n', 251),                      /* 260 characters once completed */
+        repeat('d', 255) + "/x",                         /* a directory of 256 characters */
+        "x." + repeat('e', 255),                         /* an extension of 256 characters */
+        "C:" + repeat('d', 200) + "/" + repeat('n', 56), /* 259 characters without room */
+    };
+    for (const std::string& given : cases) {
+        char path[OUTPUT_PATH_SIZE];
+        ASSERT_LT(given.size(), sizeof path);
+        snprintf(path, sizeof path, "%s", given.c_str());
+        EXPECT_EQ(complete_path_extension(path, sizeof path, ".wav"), -1) << given;
+        EXPECT_EQ(path, given);
+    }
+}
+
+} // namespace
