@@ -1,4 +1,4 @@
-// Unit tests of the output path's split and its completion with a default extension.
+// Unit tests of the output path's completion with a default extension.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,36 +10,6 @@ namespace {
 
 std::string repeat(char c, size_t count) {
     return std::string(count, c);
-}
-
-TEST(SplitPath, FindsDriveDirectoryNameAndExtension) {
-    struct Case {
-        const char* path;
-        const char* drive;
-        const char* directory;
-        const char* name;
-        const char* extension;
-    } cases[] = {
-        {"rec", "", "", "rec", ""},
-        {"take.001.raw", "", "", "take.001", ".raw"},
-        {"C:\\audio/my.dir\\rec", "C:", "\\audio/my.dir\\", "rec", ""},
-        {"d:rec.", "d:", "", "rec", "."},
-        {"/", "", "/", "", ""},
-        {".profile", "", "", "", ".profile"},
-        {"a:b:c", "a:", "", "b:c", ""},
-        {"x/..", "", "x/", ".", "."},
-    };
-    for (const Case& c : cases) {
-        PathParts parts;
-        ASSERT_EQ(split_path(c.path, &parts), 0) << c.path;
-        EXPECT_STREQ(parts.drive, c.drive) << c.path;
-        EXPECT_STREQ(parts.directory, c.directory) << c.path;
-        EXPECT_STREQ(parts.name, c.name) << c.path;
-        EXPECT_STREQ(parts.extension, c.extension) << c.path;
-        char joined[OUTPUT_PATH_SIZE];
-        ASSERT_EQ(compose_path(joined, sizeof joined, &parts), 0);
-        EXPECT_STREQ(joined, c.path);
-    }
 }
 
 TEST(CompletePathExtension, AddsWavOnlyWhereTheLastComponentHasNoExtension) {
@@ -56,6 +26,8 @@ TEST(CompletePathExtension, AddsWavOnlyWhereTheLastComponentHasNoExtension) {
         {"C:\\audio\\rec", "C:\\audio\\rec.wav"},
         {"/", "/.wav"},
         {"dir/", "dir/.wav"},
+        {"dir/.profile", "dir/.profile"},
+        {"a.b\\c.d/rec", "a.b\\c.d/rec.wav"},
         {"", ".wav"},
         {repeat('n', 255), repeat('n', 255) + ".wav"},                   /* 259 characters fit */
         {"abc/" + repeat('n', 251), "abc/" + repeat('n', 251) + ".wav"}, /* so do these */

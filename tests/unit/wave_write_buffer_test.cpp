@@ -89,19 +89,6 @@ TEST(BufferedWrite, HoldsAnExactlyFullBufferUntilTheNextByte) {
     finish_output();
 }
 
-TEST(BufferedWrite, SplitsOneLongAppendIntoWholeBuffers) {
-    StreamLog log = {{}, {}, SIZE_MAX};
-    start_output(&log, 1024);
-    std::string bytes = pattern(5000, 'a');
-    buffered_write(bytes.data(), 100);
-    buffered_write(bytes.data() + 100, 4900);
-    EXPECT_THAT(log.writes, ElementsAre(1024, 1024, 1024, 1024));
-    flush_output();
-    EXPECT_THAT(log.writes, ElementsAre(1024, 1024, 1024, 1024, 904));
-    EXPECT_EQ(log.bytes, bytes);
-    finish_output();
-}
-
 TEST(FlushOutput, MakesNoStreamCallWhenNothingIsPending) {
     StreamLog log = {{}, {}, SIZE_MAX};
     start_output(&log, 512);
