@@ -1,0 +1,221 @@
+// The capture engine: keeps seconds of buffers queued at the input device and moves every
+// completed buffer into the output, then ends in order and cuts the file back when stopped early.
+#include "capture/capture.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "capture/levels.h"
+#include "driver/interrupt.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
+#include "wave/wave_header.h"
+#include "wave/write_buffer.h"
+
+#define DEVICE_WAIT_MS 2500 /* longest wait for the next completed buffer */
+#define ERROR_TEXT_SIZE 256
+
+/* Everything the capture needs, in one heap block that lives for capture_audio only: these
+   control fields, then the headers, then the ring slots, then the audio area. The callback
+   thread touches only the slot at ring_write, ring_write itself and done_event; the main
+   thread owns everything else. */
+struct CaptureBlock {
+    HANDLE done_event;                  /* manual-reset event, signalled by the callback */
+    HWAVEIN device;                     /* the open device, or null when it is not open */
+    uint32_t total_buffers;             /* buffers in a complete recording */
+    uint32_t queued;                    /* adds to the device so far, first and repeat */
+    uint32_t completed;                 /* buffers taken from the ring and written */
+    WAVEHDR** ring_read;                /* next slot the main thread reads */
+    std::atomic<WAVEHDR**> ring_write;  /* next slot the callback fills */
+    WAVEHDR** ring_start;               /* first ring slot */
+    WAVEHDR** ring_end;                 /* one past the last ring slot */
+    WAVEHDR* headers;                   /* the queue count of headers, one per buffer */
+};
+
+/* Device callback, on the device's thread: publishes a finished buffer to the main thread.
+   The slot is written before ring_write moves on (release), so the reader never sees a slot
+   that is not filled yet. */
+static void CALLBACK wave_in_proc(HWAVEIN device, UINT message, DWORD_PTR instance,
+                                  DWORD_PTR param1, DWORD_PTR param2) {
+    (void)device;
+    (void)param2;
+    if (message != WIM_DATA) return;
+    CaptureBlock* block = (CaptureBlock*)instance;
+    WAVEHDR** slot = block->ring_write.load(std::memory_order_relaxed);
+    *slot = (WAVEHDR*)param1;
+    if (++slot == block->ring_end) slot = block->ring_start;
+    block->ring_write.store(slot, std::memory_order_release);
+    SetEvent(block->done_event);
+}
+
+/* Writes the capture error line for result, with label naming what failed. */
+static void print_capture_error(const char* label, MMRESULT result) {
+    char text[ERROR_TEXT_SIZE];
+    text[0] = '\0';
+    waveInGetErrorTextA(result, text, sizeof text);
+    fprintf(stderr, "*** Capture error during %s: %s\n", label, text);
+}
+
+/* Reports a failed device call during shutdown; a result of 0 prints nothing. */
+static void report_mm_error(const char* label, MMRESULT result) {
+    if (result != MMSYSERR_NOERROR) print_capture_error(label, result);
+}
+
+/* Allocates the block for the queue count of buffers and lays out headers, ring and audio
+   area; every header gets its slice of the audio area. Returns null when memory is short. */
+static CaptureBlock* allocate_capture_block(void) {
+    const RecordingSettings& s = recording_settings;
+    const uint32_t per_second = (uint32_t)s.buffers_per_second;
+    const uint32_t queue_count = (uint32_t)s.queue_seconds * per_second;
+    const size_t audio_bytes = (size_t)s.queue_seconds * s.format.nAvgBytesPerSec;
+    const size_t headers_offset = sizeof(CaptureBlock);
+    const size_t ring_offset = headers_offset + queue_count * sizeof(WAVEHDR);
+    const size_t audio_offset = ring_offset + (queue_count + 1) * sizeof(WAVEHDR*);
+
+    char* memory = (char*)malloc(audio_offset + audio_bytes);
+    if (!memory) return nullptr;
+    memset(memory, 0, ring_offset);
+    CaptureBlock* block = new (memory) CaptureBlock();
+    block->total_buffers = (uint32_t)s.seconds * per_second;
+    block->headers = (WAVEHDR*)(memory + headers_offset);
+    block->ring_start = (WAVEHDR**)(memory + ring_offset);
+    block->ring_end = block->ring_start + queue_count + 1;
+    block->ring_read = block->ring_start;
+    block->ring_write.store(block->ring_start);
+
+    /* Every run of per_second buffers from a multiple of per_second holds exactly one second:
+       the first buffer of each second carries the frames that do not divide evenly. */
+    const uint32_t rate = s.format.nSamplesPerSec;
+    const uint32_t base = (rate / per_second) * s.format.nBlockAlign;
+    const uint32_t extra = (rate % per_second) * s.format.nBlockAlign;
+    char* data = memory + audio_offset;
+    for (uint32_t i = 0; i < queue_count; i++) {
+        WAVEHDR* header = &block->headers[i];
+        header->lpData = data;
+        header->dwBufferLength = base + (i % per_second == 0 ? extra : 0);
+        data += header->dwBufferLength;
+    }
+    return block;
+}
+
+static bool ring_is_empty(const CaptureBlock* block) {
+    return block->ring_read == block->ring_write.load(std::memory_order_acquire);
+}
+
+static WAVEHDR* take_from_ring(CaptureBlock* block) {
+    WAVEHDR* header = *block->ring_read;
+    if (++block->ring_read == block->ring_end) block->ring_read = block->ring_start;
+    return header;
+}
+
+/* Prepares and adds one header to the device. */
+static MMRESULT queue_buffer(CaptureBlock* block, WAVEHDR* header) {
+    MMRESULT result = waveInPrepareHeader(block->device, header, sizeof(WAVEHDR));
+    if (result == MMSYSERR_NOERROR)
+        result = waveInAddBuffer(block->device, header, sizeof(WAVEHDR));
+    if (result == MMSYSERR_NOERROR) block->queued++;
+    return result;
+}
+
+/* Creates the event, opens the device, queues the whole pool and starts recording (after the
+   key press when prompting). Returns the first failure, or 0. */
+static MMRESULT start_capture(CaptureBlock* block, uint32_t queue_count) {
+    const RecordingSettings& s = recording_settings;
+    block->done_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!block->done_event) return MMSYSERR_ERROR;
+
+    UINT device_id = s.device_number == 0 ? WAVE_MAPPER : (UINT)(s.device_number - 1);
+    MMRESULT result = waveInOpen(&block->device, device_id, &s.format, (DWORD_PTR)wave_in_proc,
+                                 (DWORD_PTR)block, CALLBACK_FUNCTION);
+    if (result != MMSYSERR_NOERROR) {
+        block->device = nullptr;
+        return result;
+    }
+    for (uint32_t i = 0; i < queue_count; i++) {
+        result = queue_buffer(block, &block->headers[i]);
+        if (result != MMSYSERR_NOERROR) return result;
+    }
+    if (s.prompt) {
+        fprintf(stderr, "Ready to record -- press any key to begin...");
+        wait_for_key_press();
+        fprintf(stderr, "\n");
+    }
+    return waveInStart(block->device);
+}
+
+/* Takes completed buffers into the output and gives them back to the device until the
+   recording is complete, the stop request is seen, or something fails. Returns the failure,
+   or 0. */
+static MMRESULT run_capture_loop(CaptureBlock* block) {
+    const RecordingSettings& s = recording_settings;
+    for (;;) {
+        if (abort_requested.load()) return MMSYSERR_NOERROR;
+        show_progress(block->completed, block->total_buffers);
+        if (ring_is_empty(block)) {
+            if (WaitForSingleObject(block->done_event, DEVICE_WAIT_MS) != WAIT_OBJECT_0)
+                return MMSYSERR_ERROR;
+            if (!ResetEvent(block->done_event)) return MMSYSERR_ERROR;
+            continue;
+        }
+        WAVEHDR* header = take_from_ring(block);
+        MMRESULT result = waveInUnprepareHeader(block->device, header, sizeof(WAVEHDR));
+        if (result != MMSYSERR_NOERROR) return result;
+        if (header->dwBytesRecorded != header->dwBufferLength) return MMSYSERR_ERROR;
+        if (!s.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
+        buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
+        header->dwBytesRecorded = 0;
+        block->completed++;
+        if (block->completed == block->total_buffers) return MMSYSERR_NOERROR;
+        if (block->queued >= block->total_buffers) continue;
+        header->dwFlags = 0;
+        result = queue_buffer(block, header);
+        if (result != MMSYSERR_NOERROR) return result;
+    }
+}
+
+/* Stops the device after an early end, takes back every buffer, and cuts the output to the
+   buffers written, with a header that says so. */
+static void cut_back_output(CaptureBlock* block, uint32_t queue_count) {
+    report_mm_error("waveInStop (err)", waveInStop(block->device));
+    report_mm_error("waveInReset (err)", waveInReset(block->device));
+    for (uint32_t i = 0; i < queue_count; i++)
+        report_mm_error("waveInUnprepareHeader (err)",
+                        waveInUnprepareHeader(block->device, &block->headers[i], sizeof(WAVEHDR)));
+    if (abort_requested.load()) fprintf(stderr, "*** Keyboard abort -- truncating output...\n");
+    flush_output();
+    FILE* stream = disk_write_buffer.stream;
+    if (seek_stream(stream, 0) != 0) return;
+    uint32_t length = emit_wave_header((int32_t)block->completed);
+    flush_output();
+    resize_stream_file(stream, length);
+}
+
+void capture_audio(void) {
+    const RecordingSettings& s = recording_settings;
+    const uint32_t queue_count = (uint32_t)s.queue_seconds * (uint32_t)s.buffers_per_second;
+    CaptureBlock* block = allocate_capture_block();
+    if (!block) {
+        print_capture_error("unknown", MMSYSERR_NOMEM);
+        return;
+    }
+
+    MMRESULT error = start_capture(block, queue_count);
+    if (error == MMSYSERR_NOERROR) error = run_capture_loop(block);
+    if (error != MMSYSERR_NOERROR) print_capture_error("unknown", error);
+
+    show_progress(block->total_buffers, block->total_buffers);
+    if ((abort_requested.load() || error != MMSYSERR_NOERROR) && block->device)
+        cut_back_output(block, queue_count);
+    if (block->device) {
+        report_mm_error("waveInReset", waveInReset(block->device));
+        report_mm_error("waveInStop", waveInStop(block->device));
+        report_mm_error("waveInClose", waveInClose(block->device));
+    }
+    if (block->done_event) CloseHandle(block->done_event);
+    block->~CaptureBlock();
+    free(block);
+}
