@@ -13,14 +13,6 @@ if(NOT WIN32)
   include(GoogleTest)
   gtest_discover_tests(wavtap_unit TEST_PREFIX "unit/" DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS unit)
-  # The unit tests that run threads (the wave-input service, events) once more as one test, for
-  # the ThreadSanitizer pass (ctest -L threaded).
-  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*)
-  set_tests_properties(unit/threaded PROPERTIES LABELS threaded)
-
-  # The key prompt on its own, for the terminal end-to-end script.
-  add_executable(key_prompt_probe tests/tools/key_prompt_probe.cpp)
-  target_link_libraries(key_prompt_probe PRIVATE wavtap_core)
 
   # Drives the ALSA source directly, for the ALSA end-to-end scripts.
   add_executable(alsa_probe tests/tools/alsa_probe.cpp ${alsa_sources})
@@ -30,15 +22,6 @@ endif()
 # End-to-end scripts run the real binaries. A script named tNNNN-*.sh is one test; its labels
 # come from a "# labels: a b" line in the script.
 file(GLOB e2e_scripts CONFIGURE_DEPENDS tests/e2e/t[0-9][0-9][0-9][0-9]-*.sh)
-# The t07NN-wine-* scripts are the Windows program's: a build cross-compiled for Windows runs
-# them under Wine, and only them; a build on Windows itself runs none.
-if(WIN32 AND CMAKE_CROSSCOMPILING)
-  list(FILTER e2e_scripts INCLUDE REGEX "/t07[0-9][0-9]-wine-[^/]*$")
-elseif(WIN32)
-  set(e2e_scripts "")
-else()
-  list(FILTER e2e_scripts EXCLUDE REGEX "/t07[0-9][0-9]-wine-[^/]*$")
-endif()
 foreach(script ${e2e_scripts})
   get_filename_component(name ${script} NAME_WE)
   file(STRINGS ${script} label_line REGEX "^# labels:")
@@ -59,19 +42,3 @@ foreach(script ${e2e_scripts})
   set_tests_properties(e2e/${name} PROPERTIES ENVIRONMENT "${e2e_env}"
     LABELS "e2e;${labels}" TIMEOUT 300)
 endforeach()
-
-# The Wine prefix the Windows scripts share: made (or reused) before them, its server stopped
-# after them.
-if(WIN32 AND e2e_scripts)
-  set(wine_prefix_script ${CMAKE_SOURCE_DIR}/tests/e2e/wine-prefix.sh)
-  add_test(NAME wine/prefix-start
-    COMMAND bash ${wine_prefix_script} start ${CMAKE_BINARY_DIR}/wineprefix)
-  add_test(NAME wine/prefix-stop
-    COMMAND bash ${wine_prefix_script} stop ${CMAKE_BINARY_DIR}/wineprefix)
-  set_tests_properties(wine/prefix-start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
-  set_tests_properties(wine/prefix-stop PROPERTIES FIXTURES_CLEANUP wine)
-  foreach(script ${e2e_scripts})
-    get_filename_component(name ${script} NAME_WE)
-    set_tests_properties(e2e/${name} PROPERTIES FIXTURES_REQUIRED wine)
-  endforeach()
-endif()
