@@ -13,6 +13,14 @@ if(NOT WIN32)
   include(GoogleTest)
   gtest_discover_tests(wavtap_unit TEST_PREFIX "unit/" DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS unit)
+  # The unit tests that run threads (the wave-input service, events) once more as one test, for
+  # the ThreadSanitizer pass (ctest -L threaded).
+  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*)
+  set_tests_properties(unit/threaded PROPERTIES LABELS threaded)
+
+  # The key prompt on its own, for the terminal end-to-end script.
+  add_executable(key_prompt_probe tests/tools/key_prompt_probe.cpp)
+  target_link_libraries(key_prompt_probe PRIVATE wavtap_core)
 
   # Drives the ALSA source directly, for the ALSA end-to-end scripts.
   add_executable(alsa_probe tests/tools/alsa_probe.cpp ${alsa_sources})

@@ -1,0 +1,121 @@
+// The key press that starts a recording, read raw from the controlling terminal.
+//
+// The terminal itself (/dev/tty) is read, not standard input, so a redirected standard input
+// does not answer the prompt. For the wait the terminal is put in non-canonical mode without
+// echo, without signal keys and without flow control: Ctrl+C, Ctrl+\ and Ctrl+S then arrive as
+// keys that start the recording. Modifier keys alone send no bytes, so they never count. The
+// previous mode comes back after the key, and also when SIGHUP or SIGTERM end the process
+// during the wait.
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/key_prompt.h"
+
+#define KEY_SEQUENCE_GAP_MS                                                                        \
+    30                       /* the bytes of one key (an escape sequence) come closer than this    \
+                              */
+#define KEY_DRAIN_MAX_MS 200 /* longest time spent swallowing the rest of a key */
+
+/* The terminal being waited on; main thread, read by the fatal-signal handler. */
+struct KeyPromptState {
+    int tty;                      /* /dev/tty while in raw mode, else -1 */
+    termios saved;                /* its mode before the wait */
+    bool restore_on[2];           /* our handler is installed for SIGHUP, SIGTERM */
+    struct sigaction previous[2]; /* their actions before the wait */
+};
+
+static const int fatal_signals[2] = {SIGHUP, SIGTERM};
+static KeyPromptState key_prompt = {-1, {}, {false, false}, {}};
+
+/* Signal context: puts the terminal back, then lets the signal end the process as before. */
+static void restore_terminal_and_die(int signal_number) {
+    if (key_prompt.tty >= 0) tcsetattr(key_prompt.tty, TCSANOW, &key_prompt.saved);
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+    raise(signal_number);
+}
+
+/* Installs the restoring handler for the fatal signals that still have their default action. */
+static void guard_fatal_signals(void) {
+    for (int i = 0; i < 2; i++) {
+        struct sigaction action = {};
+        action.sa_handler = restore_terminal_and_die;
+        sigemptyset(&action.sa_mask);
+        key_prompt.restore_on[i] =
+            sigaction(fatal_signals[i], nullptr, &key_prompt.previous[i]) == 0 &&
+            key_prompt.previous[i].sa_handler == SIG_DFL &&
+            sigaction(fatal_signals[i], &action, nullptr) == 0;
+    }
+}
+
+static void unguard_fatal_signals(void) {
+    for (int i = 0; i < 2; i++) {
+        if (key_prompt.restore_on[i]) sigaction(fatal_signals[i], &key_prompt.previous[i], nullptr);
+        key_prompt.restore_on[i] = false;
+    }
+}
+
+static long elapsed_ms(const timespec* since) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (long)(now.tv_sec - since->tv_sec) * 1000 + (now.tv_nsec - since->tv_nsec) / 1000000;
+}
+
+/* Swallows the rest of a key that sends several bytes (cursor and function keys send escape
+   sequences, other keys multi-byte characters), so none of it reaches the shell afterwards. */
+static void drain_key(int tty) {
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        long left = KEY_DRAIN_MAX_MS - elapsed_ms(&start);
+        if (left <= 0) return;
+        struct pollfd ready = {tty, POLLIN, 0};
+        int rc = poll(&ready, 1, left < KEY_SEQUENCE_GAP_MS ? (int)left : KEY_SEQUENCE_GAP_MS);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc <= 0 || !(ready.revents & POLLIN)) return;
+        char rest[64];
+        if (read(tty, rest, sizeof rest) <= 0) return;
+    }
+}
+
+/* Blocks until one byte arrives. False on end of file or a read error. */
+static bool read_key(int tty) {
+    for (;;) {
+        char key;
+        ssize_t n = read(tty, &key, 1);
+        if (n == 1) return true;
+        if (n < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+void wait_for_key_press(void) {
+    int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) return;
+    termios raw;
+    if (tcgetattr(tty, &key_prompt.saved) != 0) {
+        close(tty);
+        return;
+    }
+    raw = key_prompt.saved;
+    raw.c_lflag &= ~(tcflag_t)(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
+    raw.c_iflag &= ~(tcflag_t)(IXON | ICRNL | INLCR | IGNCR);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    key_prompt.tty = tty;
+    guard_fatal_signals();
+    if (tcsetattr(tty, TCSANOW, &raw) == 0) {
+        if (read_key(tty)) drain_key(tty);
+        tcsetattr(tty, TCSANOW, &key_prompt.saved);
+    }
+    unguard_fatal_signals();
+    key_prompt.tty = -1;
+    close(tty);
+}

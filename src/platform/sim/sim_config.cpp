@@ -1,0 +1,112 @@
+// Reading the simulated device's settings from the WAVTAP_SIM text.
+#include "platform/sim/sim_config.h"
+
+#include <cstdio>
+#include <cstring>
+
+static const char* const fault_calls[] = {"prepare", "add",   "start", "unprepare",
+                                          "stop",    "reset", "close"};
+
+/* Parses a whole decimal number of [start, end) no larger than max. */
+static bool parse_number(const char* start, const char* end, uint64_t max, uint64_t* value) {
+    if (start == end || *start < '0' || *start > '9') return false;
+    uint64_t n = 0;
+    for (const char* p = start; p < end; p++) {
+        if (*p < '0' || *p > '9') return false;
+        unsigned digit = (unsigned)(*p - '0');
+        if (n > (max - digit) / 10) return false;
+        n = n * 10 + digit;
+    }
+    *value = n;
+    return true;
+}
+
+static bool parse_fault(const char* start, const char* end, SimConfig* config) {
+    if (config->fault_count == SIM_MAX_FAULTS) return false;
+    SimFault* fault = &config->faults[config->fault_count];
+    const char* colon = (const char*)memchr(start, ':', (size_t)(end - start));
+    if (!colon) return false;
+    bool known = false;
+    for (const char* call : fault_calls) {
+        if (strlen(call) == (size_t)(colon - start) && memcmp(call, start, strlen(call)) == 0) {
+            snprintf(fault->call, sizeof fault->call, "%s", call);
+            known = true;
+        }
+    }
+    if (!known) return false;
+    const char* second = (const char*)memchr(colon + 1, ':', (size_t)(end - colon - 1));
+    uint64_t n = 0, code = MMSYSERR_ERROR;
+    if (!parse_number(colon + 1, second ? second : end, 0xFFFFFFFFu, &n) || n == 0) return false;
+    if (second && (!parse_number(second + 1, end, 0xFFFFFFFFu, &code) || code == 0)) return false;
+    fault->n = (unsigned)n;
+    fault->code = (MMRESULT)code;
+    config->fault_count++;
+    return true;
+}
+
+/* Applies one key=value item of [start, end). */
+static bool parse_item(const char* start, const char* end, SimConfig* config) {
+    const char* equals = (const char*)memchr(start, '=', (size_t)(end - start));
+    if (!equals) return false;
+    size_t key_length = (size_t)(equals - start);
+    const char* value = equals + 1;
+    auto key_is = [&](const char* key) {
+        return strlen(key) == key_length && memcmp(key, start, key_length) == 0;
+    };
+    if (key_is("fail")) return parse_fault(value, end, config);
+    uint64_t n = 0;
+    if (!parse_number(value, end, 0x7FFFFFFFu, &n)) return false;
+    if (key_is("speed")) {
+        config->speed = (unsigned)n;
+    } else if (key_is("devices")) {
+        config->devices = (unsigned)n;
+    } else if (key_is("bps") && n > 0) {
+        config->buffers_per_second = (unsigned)n;
+    } else if (key_is("open") && n > 0) {
+        config->open_result = (MMRESULT)n;
+    } else if (key_is("stall_after")) {
+        config->stall_after = (int64_t)n;
+    } else if (key_is("die_after")) {
+        config->die_after = (int64_t)n;
+    } else if (key_is("gap")) {
+        config->gap_frames = (int64_t)n;
+    } else if (key_is("overrun") && n > 0) {
+        config->overrun_ms = (unsigned)n;
+    } else if ((key_is("lose_after") || key_is("short")) && config->loss_count < SIM_MAX_LOSSES) {
+        config->losses[config->loss_count].buffer = n;
+        config->losses[config->loss_count].middle = key_is("short");
+        config->loss_count++;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t error_size) {
+    memset(config, 0, sizeof *config);
+    config->speed = 1;
+    config->devices = 2;
+    config->buffers_per_second = 10;
+    config->stall_after = SIM_NEVER;
+    config->die_after = SIM_NEVER;
+    config->gap_frames = SIM_NEVER;
+    if (error_size > 0) error[0] = '\0';
+    if (!text || !*text || (!strchr(text, '=') && strchr(text, '/'))) return true;
+    const char* start = text;
+    for (;;) {
+        const char* end = strchr(start, ',');
+        if (!end) end = start + strlen(start);
+        if (!parse_item(start, end, config)) {
+            snprintf(error, error_size, "WAVTAP_SIM: cannot use '%.*s'", (int)(end - start), start);
+            return false;
+        }
+        if (!*end) return true;
+        start = end + 1;
+    }
+}
+
+uint64_t sim_buffer_start(const SimConfig* config, uint32_t rate, uint64_t buffer) {
+    uint64_t per_second = config->buffers_per_second;
+    uint64_t base = rate / per_second, extra = rate % per_second;
+    return buffer * base + (buffer + per_second - 1) / per_second * extra;
+}

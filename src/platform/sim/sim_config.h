@@ -1,0 +1,50 @@
+// The simulated device's settings, read from the WAVTAP_SIM environment variable (the syntax is
+// described at the top of source_sim.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32_compat.h"
+
+#define SIM_MAX_FAULTS 16 /* fail= items */
+#define SIM_MAX_LOSSES 8  /* lose_after= and short= items together */
+#define SIM_NEVER (-1)    /* a count that is not set */
+
+/* The n-th call of a wave-input call that fails. */
+struct SimFault {
+    char call[12]; /* "prepare", "add", "start", "unprepare", "stop", "reset" or "close" */
+    unsigned n;    /* which call, counted from 1 */
+    MMRESULT code; /* what it returns */
+};
+
+/* A scripted loss of audio, placed in capture buffers. */
+struct SimLoss {
+    uint64_t buffer; /* the loss lies at the start of this buffer (counted from 0)... */
+    bool middle;     /* ...or in its middle */
+};
+
+struct SimConfig {
+    unsigned speed;                  /* pace: times real time; 0 = as fast as it is read */
+    unsigned devices;                /* number of devices */
+    unsigned buffers_per_second;     /* the buffer size that buffer counts refer to */
+    MMRESULT open_result;            /* what opening returns */
+    int64_t stall_after;             /* buffers delivered before the flow stops, or SIM_NEVER */
+    int64_t die_after;               /* buffers delivered before the device fails, or SIM_NEVER */
+    int64_t gap_frames;              /* frames skipped by a loss, or SIM_NEVER for 0.8 s */
+    unsigned overrun_ms;             /* audio the device holds unread; 0 = any amount */
+    SimLoss losses[SIM_MAX_LOSSES];  /* scripted losses, as given */
+    unsigned loss_count;             /* entries in losses */
+    SimFault faults[SIM_MAX_FAULTS]; /* injected call failures */
+    unsigned fault_count;            /* entries in faults */
+};
+
+/* Fills config from text (null or empty: the defaults). A path (a text with a '/' and no '=')
+   configures nothing either. Returns false with a one-line reason in error when an item is not
+   understood. */
+bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t error_size);
+
+/* The first frame of capture buffer `buffer` at rate frames a second, with buffers cut as the
+   capture cuts them: rate / buffers_per_second frames each, plus the remainder of that division
+   in every buffer whose number is a multiple of buffers_per_second. */
+uint64_t sim_buffer_start(const SimConfig* config, uint32_t rate, uint64_t buffer);

@@ -1,0 +1,284 @@
+// The simulated capture device: an audio source (wave_source.h) for the test builds, with a
+// signal that shows every gap and repeat, real-time pacing, and faults chosen by the environment.
+//
+// SIGNAL
+//   Sample frames are numbered from 0, counting the frames a loss skips. In frame f, channel c
+//   (counted from 0) holds
+//     16 bits: the signed little-endian sample whose bit pattern is (f + c * 16384) mod 65536
+//      8 bits: the unsigned byte (f + c * 64) mod 256
+//   so each channel is a counter that goes up by one per frame. Audio that arrives in order
+//   climbs by exactly 1 per frame; a gap or a repeat breaks the count (a gap of a multiple of
+//   65536 frames, or 256 with 8 bits, would not show; the default gap does).
+//   A stop and a new start go on with the next frame number.
+//
+// PACING
+//   Frames become available at speed times the sample rate, measured from the start, in
+//   periods of 1/50 s of audio; a read takes what is available, waiting up to its timeout for
+//   the next period. speed=0 hands out every read in full at once.
+//
+// WAVTAP_SIM
+//   A comma-separated list of key=value items, read when a device is opened (and by
+//   waveInGetNumDevs). Unset or empty: real-time pacing, two devices, no faults. A value with a '/'
+//   and no '=' (the harness exports the program's own path under the same name) is the same
+//   as unset. An item that is not understood is reported on standard error as
+//   "WAVTAP_SIM: cannot use 'ITEM'", and then no device opens (MMSYSERR_NODRIVER) and the device
+//   count is 0. Numbers are decimal. Counts of buffers mean capture buffers as the capture cuts
+//   them: with B buffers a second (bps), buffer k holds rate/B frames, plus rate mod B more when
+//   k is a multiple of B; "after N buffers" is the frame where buffer N begins.
+//
+//     speed=S            pace at S times real time; 0 = unpaced (default 1)
+//     devices=N          device ids 0..N-1 exist, WAVE_MAPPER too when N > 0 (default 2);
+//                        an id >= N gives MMSYSERR_BADDEVICEID, N = 0 gives MMSYSERR_NODRIVER
+//     bps=B              buffers a second, as the program's -#b switch (default 10)
+//     open=CODE          opening fails with MMRESULT CODE (nonzero)
+//     stall_after=N      after N buffers the device delivers nothing more (reads return 0)
+//     lose_after=N       audio is lost where buffer N begins: that read returns
+//                        WAVE_SOURCE_LOST, and the frame count then jumps by the gap, so
+//                        buffer N comes back with 0 bytes
+//     short=K            audio is lost in the middle of buffer K (at its first frame plus half
+//                        its frames, rounded down), so buffer K comes back half full
+//     gap=F              frames each loss skips (default 4/5 of the rate: 0.8 s)
+//     die_after=N        after N buffers the device fails for good (WAVE_SOURCE_FAILED)
+//     overrun=MS         the device holds at most MS ms of unread audio (paced only): a reader
+//                        further behind loses everything held (WAVE_SOURCE_LOST) and goes on
+//                        with the newest frame (default: the device holds any amount)
+//     fail=CALL:N[:CODE] the N-th call (from 1) of waveInPrepareHeader, waveInAddBuffer,
+//                        waveInStart, waveInUnprepareHeader, waveInStop, waveInReset or
+//                        waveInClose (CALL = prepare, add, start, unprepare, stop, reset, close)
+//                        returns CODE (nonzero, default 1 = MMSYSERR_ERROR) without acting;
+//                        calls are counted per open device; may be given up to 16 times
+//
+//   lose_after and short may be given up to 8 times together. Problem texts (the text of
+//   MMSYSERR_ERROR after the buffer comes back short): "Input overran: audio was lost (X.X s)"
+//   with the seconds skipped, and "Input device failed: the device stopped working".
+//
+//   Example: WAVTAP_SIM=speed=20,stall_after=37,fail=add:51:11
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "platform/posix/wave_source.h"
+#include "platform/sim/sim_config.h"
+
+#define NO_FRAME UINT64_MAX
+
+struct WaveSource {
+    SimConfig config;      /* from WAVTAP_SIM at open */
+    uint32_t rate;         /* frames a second */
+    unsigned channels;     /* samples a frame */
+    unsigned sample_bytes; /* 1 or 2 */
+    uint32_t frame_bytes;  /* bytes a frame */
+    uint64_t period;       /* frames the paced device hands over at a time */
+    bool started;          /* between start and stop */
+    uint64_t delivered;    /* frames handed out by reads */
+    uint64_t skipped;      /* frames jumped over by losses: frame number = delivered + skipped */
+    uint64_t consumed;     /* frames gone from the paced flow: delivered + overrun losses */
+    uint64_t pace_base;    /* consumed when the pace last began */
+    timespec pace_start;   /* when the pace last began (monotonic) */
+    uint64_t losses[SIM_MAX_LOSSES]; /* delivered counts where scripted losses lie, ascending */
+    unsigned loss_count;             /* entries in losses */
+    unsigned next_loss;              /* the first loss still to come */
+    uint64_t gap;                    /* frames a scripted loss skips */
+    uint64_t stall_at;               /* delivered count where the flow stops, or NO_FRAME */
+    uint64_t die_at;                 /* delivered count where the device fails, or NO_FRAME */
+    char problem[160];               /* the last loss or failure */
+};
+
+static bool read_config(SimConfig* config) {
+    char error[160];
+    if (sim_config_parse(getenv("WAVTAP_SIM"), config, error, sizeof error)) return true;
+    fprintf(stderr, "%s\n", error);
+    return false;
+}
+
+UINT wave_source_count(void) {
+    SimConfig config;
+    return read_config(&config) ? config.devices : 0;
+}
+
+static uint64_t buffer_frame(const SimConfig* config, uint32_t rate, int64_t buffer) {
+    return buffer == SIM_NEVER ? NO_FRAME : sim_buffer_start(config, rate, (uint64_t)buffer);
+}
+
+/* Places the scripted losses in delivered frames, in ascending order. */
+static void place_losses(WaveSource* source) {
+    const SimConfig* config = &source->config;
+    for (unsigned i = 0; i < config->loss_count; i++) {
+        uint64_t at = sim_buffer_start(config, source->rate, config->losses[i].buffer);
+        if (config->losses[i].middle)
+            at += (sim_buffer_start(config, source->rate, config->losses[i].buffer + 1) - at) / 2;
+        unsigned j = source->loss_count++;
+        for (; j > 0 && source->losses[j - 1] > at; j--)
+            source->losses[j] = source->losses[j - 1];
+        source->losses[j] = at;
+    }
+}
+
+MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** result) {
+    SimConfig config;
+    if (!read_config(&config)) return MMSYSERR_NODRIVER;
+    if (config.open_result != MMSYSERR_NOERROR) return config.open_result;
+    if (config.devices == 0) return MMSYSERR_NODRIVER;
+    if (device_id != WAVE_MAPPER && device_id >= config.devices) return MMSYSERR_BADDEVICEID;
+    if (format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels < 1 || format->nChannels > 2 ||
+        (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) ||
+        format->nSamplesPerSec == 0)
+        return WAVERR_BADFORMAT;
+    WaveSource* source = new (std::nothrow) WaveSource();
+    if (!source) return MMSYSERR_NOMEM;
+    source->config = config;
+    source->rate = format->nSamplesPerSec;
+    source->channels = format->nChannels;
+    source->sample_bytes = format->wBitsPerSample / 8;
+    source->frame_bytes = source->channels * source->sample_bytes;
+    source->period = source->rate / 50 > 0 ? source->rate / 50 : 1;
+    source->gap = config.gap_frames == SIM_NEVER ? (uint64_t)source->rate * 4 / 5
+                                                 : (uint64_t)config.gap_frames;
+    source->stall_at = buffer_frame(&config, source->rate, config.stall_after);
+    source->die_at = buffer_frame(&config, source->rate, config.die_after);
+    place_losses(source);
+    *result = source;
+    return MMSYSERR_NOERROR;
+}
+
+static timespec monotonic_now(void) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+MMRESULT wave_source_start(WaveSource* source) {
+    source->started = true;
+    source->pace_start = monotonic_now();
+    source->pace_base = source->consumed;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT wave_source_stop(WaveSource* source) {
+    source->started = false;
+    return MMSYSERR_NOERROR;
+}
+
+/* Frames the paced flow has produced up to now, counted like consumed. The device hands
+   them over a period at a time. */
+static uint64_t produced_frames(const WaveSource* source, timespec now) {
+    long double seconds = (long double)(now.tv_sec - source->pace_start.tv_sec) +
+                          (long double)(now.tv_nsec - source->pace_start.tv_nsec) / 1e9L;
+    if (seconds < 0) seconds = 0;
+    uint64_t frames = (uint64_t)floorl(seconds * source->rate * (long double)source->config.speed);
+    return source->pace_base + frames - frames % source->period;
+}
+
+/* Sleeps until the paced flow has produced more than consumed, or the timeout passes. */
+static void sleep_until_produced(const WaveSource* source, uint32_t timeout_ms) {
+    uint64_t needed = source->consumed + 1 - source->pace_base;
+    needed += (source->period - needed % source->period) % source->period;
+    long double seconds = (long double)needed / ((long double)source->rate * source->config.speed);
+    timespec now = monotonic_now();
+    long double limit = (long double)(now.tv_sec - source->pace_start.tv_sec) +
+                        (long double)(now.tv_nsec - source->pace_start.tv_nsec) / 1e9L +
+                        timeout_ms / 1000.0L;
+    if (seconds > limit) seconds = limit;
+    long double whole = floorl(seconds);
+    timespec wake = source->pace_start;
+    wake.tv_sec += (time_t)whole;
+    wake.tv_nsec += (long)((seconds - whole) * 1e9L);
+    if (wake.tv_nsec >= 1000000000) {
+        wake.tv_sec++;
+        wake.tv_nsec -= 1000000000;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) != 0) {
+    }
+}
+
+static void sleep_ms(uint32_t milliseconds) {
+    timespec pause = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000};
+    while (nanosleep(&pause, &pause) != 0) {
+    }
+}
+
+static int32_t report_loss(WaveSource* source, uint64_t frames) {
+    source->skipped += frames;
+    snprintf(source->problem, sizeof source->problem, "Input overran: audio was lost (%.1f s)",
+             (double)frames / source->rate);
+    return WAVE_SOURCE_LOST;
+}
+
+static void fill_frames(const WaveSource* source, BYTE* dest, uint64_t frames) {
+    uint64_t first = source->delivered + source->skipped;
+    for (uint64_t i = 0; i < frames; i++) {
+        for (unsigned c = 0; c < source->channels; c++) {
+            if (source->sample_bytes == 1) {
+                *dest++ = (BYTE)(first + i + c * 64);
+            } else {
+                uint16_t value = (uint16_t)(first + i + c * 16384);
+                *dest++ = (BYTE)(value & 0xFF);
+                *dest++ = (BYTE)(value >> 8);
+            }
+        }
+    }
+}
+
+static uint64_t smaller(uint64_t a, uint64_t b) {
+    return a < b ? a : b;
+}
+
+int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms) {
+    uint64_t frames = smaller(max_bytes, 0x7FFFFFFF) / source->frame_bytes;
+    if (frames == 0 || !source->started) return 0;
+    uint64_t next_loss =
+        source->next_loss < source->loss_count ? source->losses[source->next_loss] : NO_FRAME;
+    if (source->delivered == next_loss) {
+        source->next_loss++;
+        return report_loss(source, source->gap);
+    }
+    if (source->delivered >= source->die_at) {
+        snprintf(source->problem, sizeof source->problem,
+                 "Input device failed: the device stopped working");
+        return WAVE_SOURCE_FAILED;
+    }
+    if (source->delivered >= source->stall_at) {
+        sleep_ms(timeout_ms);
+        return 0;
+    }
+    frames = smaller(frames, next_loss - source->delivered);
+    frames = smaller(frames, source->die_at - source->delivered);
+    frames = smaller(frames, source->stall_at - source->delivered);
+    if (source->config.speed > 0) {
+        uint64_t held = produced_frames(source, monotonic_now()) - source->consumed;
+        uint64_t capacity = (uint64_t)source->rate * source->config.overrun_ms / 1000;
+        if (source->config.overrun_ms > 0 && held > capacity) {
+            source->consumed += held;
+            return report_loss(source, held);
+        }
+        if (held == 0) {
+            sleep_until_produced(source, timeout_ms);
+            held = produced_frames(source, monotonic_now()) - source->consumed;
+            if (held == 0) return 0;
+        }
+        frames = smaller(frames, held);
+    }
+    fill_frames(source, static_cast<BYTE*>(dest), frames);
+    source->delivered += frames;
+    source->consumed += frames;
+    return (int32_t)(frames * source->frame_bytes);
+}
+
+void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size) {
+    snprintf(text, text_size, "%s", source->problem);
+}
+
+MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsigned n) {
+    for (unsigned i = 0; i < source->config.fault_count; i++) {
+        const SimFault* fault = &source->config.faults[i];
+        if (fault->n == n && strcmp(fault->call, call) == 0) return fault->code;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+void wave_source_close(WaveSource* source) {
+    delete source;
+}

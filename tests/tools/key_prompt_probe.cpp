@@ -1,0 +1,11 @@
+// Runs the key prompt on its own, for the end-to-end script that drives it through a terminal:
+// waits for the key, then prints "pressed".
+#include <cstdio>
+
+#include "platform/key_prompt.h"
+
+int main() {
+    wait_for_key_press();
+    printf("pressed\n");
+    return 0;
+}

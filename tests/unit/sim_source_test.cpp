@@ -1,0 +1,108 @@
+// The simulated device that the tests and wavtap-sim record from: its signal, its buffer
+// arithmetic and the WAVTAP_SIM syntax that the end-to-end scripts rely on.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/posix/wave_source.h"
+#include "platform/sim/sim_config.h"
+
+static WAVEFORMATEX sim_format(DWORD rate, WORD channels, WORD bits) {
+    WAVEFORMATEX format = {};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = (WORD)(channels * bits / 8);
+    format.nAvgBytesPerSec = format.nBlockAlign * rate;
+    return format;
+}
+
+TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
+    struct Case {
+        WORD bits;
+        uint32_t channel_offset; /* channel 1 runs this far ahead of channel 0 */
+        uint32_t wrap;           /* the count wraps here */
+    };
+    const Case cases[] = {{16, 16384, 65536}, {8, 64, 256}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits);
+        setenv("WAVTAP_SIM", "speed=0", 1);
+        WAVEFORMATEX format = sim_format(44100, 2, c.bits);
+        WaveSource* source = nullptr;
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, &format, &source));
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
+        const uint32_t frames = 70000; /* past the 16-bit wrap */
+        std::vector<BYTE> data(frames * format.nBlockAlign);
+        uint32_t got = 0;
+        while (got < data.size()) {
+            int32_t n = wave_source_read(source, &data[got], (uint32_t)(data.size() - got), 50);
+            ASSERT_GT(n, 0);
+            got += (uint32_t)n;
+        }
+        for (uint32_t f = 0; f < frames; f++) {
+            for (uint32_t channel = 0; channel < 2; channel++) {
+                uint32_t at = f * format.nBlockAlign + channel * (c.bits / 8);
+                uint32_t value = c.bits == 8 ? data[at] : (uint32_t)(data[at] | data[at + 1] << 8);
+                ASSERT_EQ((f + channel * c.channel_offset) % c.wrap, value)
+                    << "frame " << f << " channel " << channel;
+            }
+        }
+        wave_source_stop(source);
+        wave_source_close(source);
+    }
+}
+
+TEST(SimConfig, CutsBuffersAsTheCaptureDoes) {
+    SimConfig config;
+    char error[160];
+    ASSERT_TRUE(sim_config_parse("bps=20", &config, error, sizeof error));
+    EXPECT_EQ(0u, sim_buffer_start(&config, 22050, 0));
+    EXPECT_EQ(1112u, sim_buffer_start(&config, 22050, 1)); /* buffer 0 carries the remainder */
+    EXPECT_EQ(1112u + 1102u, sim_buffer_start(&config, 22050, 2));
+    EXPECT_EQ(22050u, sim_buffer_start(&config, 22050, 20));
+    EXPECT_EQ(22050u * 3 + 1112u, sim_buffer_start(&config, 22050, 61));
+}
+
+TEST(SimConfig, ReadsEveryItemAndRefusesWhatItDoesNotKnow) {
+    SimConfig config;
+    char error[160];
+    ASSERT_TRUE(sim_config_parse("speed=20,open=2,stall_after=37,short=12,fail=prepare:3,"
+                                 "fail=add:51:11,lose_after=20,gap=100,die_after=9,overrun=250,"
+                                 "devices=3,bps=20",
+                                 &config, error, sizeof error))
+        << error;
+    EXPECT_EQ(20u, config.speed);
+    EXPECT_EQ(2u, config.open_result);
+    EXPECT_EQ(37, config.stall_after);
+    EXPECT_EQ(9, config.die_after);
+    EXPECT_EQ(100, config.gap_frames);
+    EXPECT_EQ(250u, config.overrun_ms);
+    EXPECT_EQ(3u, config.devices);
+    EXPECT_EQ(20u, config.buffers_per_second);
+    ASSERT_EQ(2u, config.loss_count);
+    EXPECT_EQ(12u, config.losses[0].buffer);
+    EXPECT_TRUE(config.losses[0].middle);
+    EXPECT_EQ(20u, config.losses[1].buffer);
+    EXPECT_FALSE(config.losses[1].middle);
+    ASSERT_EQ(2u, config.fault_count);
+    EXPECT_STREQ("prepare", config.faults[0].call);
+    EXPECT_EQ(3u, config.faults[0].n);
+    EXPECT_EQ((MMRESULT)MMSYSERR_ERROR, config.faults[0].code);
+    EXPECT_EQ(51u, config.faults[1].n);
+    EXPECT_EQ(11u, config.faults[1].code);
+
+    /* The harness exports the program's path under the same name: no '=' means no settings. */
+    ASSERT_TRUE(sim_config_parse("/build/wavtap-sim", &config, error, sizeof error));
+    EXPECT_EQ(1u, config.speed);
+    EXPECT_EQ(0u, config.fault_count);
+
+    for (const char* bad : {"speed", "speed=", "speed=-1", "speed=2x", "sped=2", "speed=1,",
+                            "fail=add", "fail=add:0", "fail=add:1:0", "fail=open:1",
+                            "fail=add:1:2:3", "bps=0", "open=0", "stall_after=99999999999"}) {
+        EXPECT_FALSE(sim_config_parse(bad, &config, error, sizeof error)) << bad;
+    }
+    EXPECT_FALSE(sim_config_parse("speed=1,speed", &config, error, sizeof error));
+    EXPECT_STREQ("WAVTAP_SIM: cannot use 'speed'", error);
+}
