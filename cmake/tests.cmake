@@ -30,6 +30,15 @@ endif()
 # End-to-end scripts run the real binaries. A script named tNNNN-*.sh is one test; its labels
 # come from a "# labels: a b" line in the script.
 file(GLOB e2e_scripts CONFIGURE_DEPENDS tests/e2e/t[0-9][0-9][0-9][0-9]-*.sh)
+# The t07NN-wine-* scripts are the Windows program's: a build cross-compiled for Windows runs
+# them under Wine, and only them; a build on Windows itself runs none.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  list(FILTER e2e_scripts INCLUDE REGEX "/t07[0-9][0-9]-wine-[^/]*$")
+elseif(WIN32)
+  set(e2e_scripts "")
+else()
+  list(FILTER e2e_scripts EXCLUDE REGEX "/t07[0-9][0-9]-wine-[^/]*$")
+endif()
 foreach(script ${e2e_scripts})
   get_filename_component(name ${script} NAME_WE)
   file(STRINGS ${script} label_line REGEX "^# labels:")
@@ -42,7 +51,7 @@ foreach(script ${e2e_scripts})
     "WAVTAP_BUILD_DIR=${CMAKE_BINARY_DIR}"
     "WAVTAP_SANITIZE=${WAVTAP_SANITIZE}")
   if(TARGET wavtap-sim)
-    list(APPEND e2e_env "WAVTAP_SIM=$<TARGET_FILE:wavtap-sim>")
+    list(APPEND e2e_env "WAVTAP_SIM_PROGRAM=$<TARGET_FILE:wavtap-sim>")
   endif()
   if(TARGET alsa_probe)
     list(APPEND e2e_env "ALSA_PROBE=$<TARGET_FILE:alsa_probe>")
@@ -50,3 +59,19 @@ foreach(script ${e2e_scripts})
   set_tests_properties(e2e/${name} PROPERTIES ENVIRONMENT "${e2e_env}"
     LABELS "e2e;${labels}" TIMEOUT 300)
 endforeach()
+
+# The Wine prefix the Windows scripts share: made (or reused) before them, its server stopped
+# after them.
+if(WIN32 AND e2e_scripts)
+  set(wine_prefix_script ${CMAKE_SOURCE_DIR}/tests/e2e/wine-prefix.sh)
+  add_test(NAME wine/prefix-start
+    COMMAND bash ${wine_prefix_script} start ${CMAKE_BINARY_DIR}/wineprefix)
+  add_test(NAME wine/prefix-stop
+    COMMAND bash ${wine_prefix_script} stop ${CMAKE_BINARY_DIR}/wineprefix)
+  set_tests_properties(wine/prefix-start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+  set_tests_properties(wine/prefix-stop PROPERTIES FIXTURES_CLEANUP wine)
+  foreach(script ${e2e_scripts})
+    get_filename_component(name ${script} NAME_WE)
+    set_tests_properties(e2e/${name} PROPERTIES FIXTURES_REQUIRED wine)
+  endforeach()
+endif()

@@ -1,6 +1,7 @@
 // wavtap's entry: runs the stages of one recording in order and decides the exit status.
 #include <cstdlib>
 
+#include "capture/capture.h"
 #include "driver/interrupt.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     parse_switches(argc, argv);
     open_output();
     SetConsoleCtrlHandler(ctrl_handler, TRUE);
+    capture_audio();
     flush_output();
     release_output_buffer();
     exit(0);
