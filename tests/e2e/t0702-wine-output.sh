@@ -1,0 +1,88 @@
+#!/bin/bash
+# Output preparation of the Windows program under Wine: the runtime's size query, size change,
+# seek and binary standard output, and Windows path forms. Wine is given no sound driver, so the
+# capture ends at once and leaves the prepared output as it is.
+. "$(dirname "$0")/wine-lib.sh"
+
+last_byte() { tail -c 1 "$1"; }
+
+test_expect_success 'a new file becomes rec.wav, full length, with the full-length header' '
+    run "$WAVTAP" rec &&
+    test_status 0 &&
+    test ! -e rec &&
+    test "$(file_size rec.wav)" = 882044 &&
+    test_header_is rec.wav 44100 2 16 882000 &&
+    test "$(last_byte rec.wav)" = ,
+'
+
+test_expect_success 'Windows path forms: backslashes, a drive letter, a space in the name' '
+    mkdir my.dir sub &&
+    run "$WAVTAP" "my.dir\\rec" -s1 &&
+    test_status 0 &&
+    test "$(file_size my.dir/rec.wav)" = 176444 &&
+    run "$WAVTAP" "$(windows_path sub)\\take" -s1 &&
+    test_status 0 &&
+    test "$(file_size sub/take.wav)" = 176444 &&
+    run "$WAVTAP" "my rec" -s1 &&
+    test_status 0 &&
+    test "$(file_size "my rec.wav")" = 176444
+'
+
+# Existing files: name, length before, byte they are filled with, what is kept after the header.
+while read -r case before fill; do
+    test_expect_success "an existing $case file is reused in place" '
+        head -c '"$before"' /dev/zero | tr "\0" '"$fill"' >rec.wav &&
+        run "$WAVTAP" rec &&
+        test_status 0 &&
+        test "$(file_size rec.wav)" = 882044 &&
+        test_header_is rec.wav 44100 2 16 882000 &&
+        if [ '"$before"' -gt 44 ]; then
+            test "$(tail -c +45 rec.wav | head -c 1)" = '"$fill"'
+        fi &&
+        if [ '"$before"' -ge 882044 ]; then
+            test "$(last_byte rec.wav)" = '"$fill"'
+        else
+            test "$(last_byte rec.wav)" = ,
+        fi
+    '
+done <<'CASES'
+longer 10485760 x
+exact-length 882044 y
+shorter 1000 z
+empty 0 w
+CASES
+
+test_expect_success '"-" sends exactly the header down a pipe, binary: no byte 10 made CR LF' '
+    set -o pipefail &&
+    "$WAVTAP" - -f22026 -c1 -b8 -s1 2>stderr | cat >piped &&
+    test_header_is piped 22026 1 8 22026 &&
+    test "$(file_size piped)" = 44 &&
+    test ! -e -.wav
+'
+
+test_expect_success 'a write to standard output that fails ends the program with status -1' '
+    set +e
+    "$WAVTAP" - >/dev/full 2>stderr
+    status=$?
+    set -e
+    test_status 255 &&
+    printf "Error writing to file: -\r\n" >expected &&
+    tail -c "$(file_size expected)" stderr >actual &&
+    cmp expected actual
+'
+
+test_expect_success 'a directory that does not exist fails at the open' '
+    run "$WAVTAP" "nodir\\rec" &&
+    test_status 255 &&
+    test_text_is stderr "Error opening output file: nodir\\\\rec.wav\n"
+'
+
+test_expect_success 'a directory named like the output is not opened' '
+    mkdir rec.wav &&
+    run "$WAVTAP" rec &&
+    test_status 255 &&
+    test_text_is stderr "Error opening output file: rec.wav\n" &&
+    test -d rec.wav
+'
+
+test_done
