@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -24,6 +25,7 @@ struct Recorder {
     bool closed = false;             /* waveInClose has returned */
     int calls_after_close = 0;       /* callbacks that came after that */
     int slow_ms = 0;                 /* each WIM_DATA callback takes this long */
+    int interrupts_open = 0;         /* callbacks on a thread that would take SIGINT or SIGQUIT */
 };
 
 static void CALLBACK record_message(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
@@ -33,6 +35,10 @@ static void CALLBACK record_message(HWAVEIN, UINT message, DWORD_PTR instance, D
     {
         std::lock_guard<std::mutex> hold(recorder->lock);
         if (recorder->closed) recorder->calls_after_close++;
+        sigset_t blocked;
+        pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
+        if (!sigismember(&blocked, SIGINT) || !sigismember(&blocked, SIGQUIT))
+            recorder->interrupts_open++;
         recorder->messages.push_back(message);
         if (message == WIM_DATA) {
             WAVEHDR* header = reinterpret_cast<WAVEHDR*>(param1);
@@ -157,6 +163,7 @@ TEST(WaveInQueue, BuffersCompleteInAddOrderFullAndContiguous) {
             EXPECT_EQ(WHDR_DONE | WHDR_PREPARED, recorder.flags[i]) << "buffer " << i;
         }
         EXPECT_EQ((UINT)WIM_OPEN, recorder.messages.front());
+        EXPECT_EQ(0, recorder.interrupts_open); /* Ctrl+C must reach the main thread */
     }
     std::vector<uint16_t> samples = recorded_samples(&recorder, 0, pool.headers.size());
     EXPECT_EQ((tenth * 4 + 2 + 998) / 2, samples.size());
@@ -197,7 +204,7 @@ TEST(WaveInStop, ReturnsThePartlyFilledBufferAndKeepsTheRestQueued) {
     shut(device, &pool, &recorder);
 }
 
-TEST(WaveInReset, ReturnsEveryQueuedBufferInOrder) {
+TEST(WaveInReset, ReturnsEveryQueuedBufferInOrderFromAStalledDevice) {
     Recorder recorder;
     HWAVEIN device = open_sim("speed=0,stall_after=1", &recorder);
     Pool pool;
@@ -205,6 +212,12 @@ TEST(WaveInReset, ReturnsEveryQueuedBufferInOrder) {
     queue_all(device, &pool);
     ASSERT_EQ(MMSYSERR_NOERROR, waveInStart(device));
     ASSERT_TRUE(wait_completed(&recorder, 1));
+    char text[256];
+    waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
+    EXPECT_STREQ("Undefined external error.", text);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
+    EXPECT_STREQ("The input device stopped delivering audio.", text);
     ASSERT_EQ(MMSYSERR_NOERROR, waveInReset(device));
     ASSERT_EQ(4u, completed_count(&recorder));
     std::lock_guard<std::mutex> hold(recorder.lock);

@@ -1,8 +1,8 @@
 // waveInGetErrorTextA for POSIX systems: a text for every MMRESULT, in the platform's words.
 //
-// MMSYSERR_ERROR is what the capture reports for a buffer that came back short, so once the
-// device has reported a loss or a failure its text says what happened instead of the generic
-// wording.
+// MMSYSERR_ERROR is what the capture reports for a buffer that came back short or for a wait
+// that timed out, so once the device has reported a loss or a failure, or has stopped
+// delivering, its text says what happened instead of the generic wording.
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
@@ -13,9 +13,10 @@
 struct LastProblem {
     pthread_mutex_t lock; /* guards text */
     char text[256];       /* the latest loss or failure, empty when there was none */
+    bool stalled;         /* the open device has stopped delivering audio */
 };
 
-static LastProblem last_problem = {PTHREAD_MUTEX_INITIALIZER, ""};
+static LastProblem last_problem = {PTHREAD_MUTEX_INITIALIZER, "", false};
 
 void wavein_note_problem(const char* text) {
     pthread_mutex_lock(&last_problem.lock);
@@ -23,9 +24,16 @@ void wavein_note_problem(const char* text) {
     pthread_mutex_unlock(&last_problem.lock);
 }
 
+void wavein_note_stall(bool stalled) {
+    pthread_mutex_lock(&last_problem.lock);
+    last_problem.stalled = stalled;
+    pthread_mutex_unlock(&last_problem.lock);
+}
+
 void wavein_forget_problem(void) {
     pthread_mutex_lock(&last_problem.lock);
     last_problem.text[0] = '\0';
+    last_problem.stalled = false;
     pthread_mutex_unlock(&last_problem.lock);
 }
 
@@ -101,7 +109,10 @@ MMRESULT WINAPI waveInGetErrorTextA(MMRESULT result, LPSTR text, UINT text_size)
     const char* standard = standard_text(result);
     if (result == MMSYSERR_ERROR) {
         pthread_mutex_lock(&last_problem.lock);
-        snprintf(text, text_size, "%s", last_problem.text[0] ? last_problem.text : standard);
+        const char* what = last_problem.text[0]   ? last_problem.text
+                           : last_problem.stalled ? "The input device stopped delivering audio."
+                                                  : standard;
+        snprintf(text, text_size, "%s", what);
         pthread_mutex_unlock(&last_problem.lock);
         return MMSYSERR_NOERROR;
     }

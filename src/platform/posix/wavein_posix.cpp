@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <pthread.h>
 
@@ -26,6 +27,7 @@
 #define RESERVE_SECONDS 4
 #define RESERVE_MAX_BYTES (64u << 20) /* the reserve never takes more memory than this */
 #define READ_TIMEOUT_MS 50            /* longest a source read keeps the device thread away */
+#define STALL_NOTICE_MS 1000          /* silence from a started device that counts as a stall */
 #define CALLBACK_TYPE_MASK 0x00070000u
 
 /* The calls that fault injection counts, in the names wave_source_injected_fault knows. */
@@ -65,6 +67,8 @@ struct WaveInDevice {
     bool hold;                  /* a caller keeps the thread out of the source and the queue */
     bool busy;                  /* the thread is outside the lock: in a read or a callback */
     bool closing;               /* waveInClose: deliver what is due, then end */
+    timespec last_heard;        /* when the started source last gave audio or news of a problem */
+    bool stall_noted;           /* the error text says that the device has stopped delivering */
     unsigned calls[CALL_KINDS]; /* calls so far of each counted kind, for fault injection */
 };
 
@@ -172,6 +176,30 @@ static void wait_delivered(WaveInDevice* device) {
 
 /* ---- the device thread ------------------------------------------------------------------ */
 
+static timespec monotonic_now(void) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+/* Tells the error text when the started device has given nothing for STALL_NOTICE_MS, and
+   takes it back when audio comes again. */
+static void watch_for_stall(WaveInDevice* device, bool heard) {
+    timespec now = monotonic_now();
+    if (heard) {
+        device->last_heard = now;
+        if (device->stall_noted) wavein_note_stall(false);
+        device->stall_noted = false;
+        return;
+    }
+    long quiet_ms = (long)(now.tv_sec - device->last_heard.tv_sec) * 1000 +
+                    (now.tv_nsec - device->last_heard.tv_nsec) / 1000000;
+    if (!device->stall_noted && quiet_ms >= STALL_NOTICE_MS) {
+        wavein_note_stall(true);
+        device->stall_noted = true;
+    }
+}
+
 /* Reads from the source into dest with the lock let go; the thread counts as busy meanwhile. */
 static int32_t read_source(WaveInDevice* device, BYTE* dest, uint32_t max_bytes) {
     device->busy = true;
@@ -180,6 +208,7 @@ static int32_t read_source(WaveInDevice* device, BYTE* dest, uint32_t max_bytes)
     pthread_mutex_lock(&device->lock);
     device->busy = false;
     pthread_cond_broadcast(&device->idle);
+    watch_for_stall(device, result != 0);
     return result;
 }
 
@@ -454,7 +483,10 @@ MMRESULT WINAPI waveInStart(HWAVEIN handle) {
     if (result == MMSYSERR_NOERROR && !device->started) {
         hold_thread(device);
         result = wave_source_start(device->source);
-        if (result == MMSYSERR_NOERROR) device->started = true;
+        if (result == MMSYSERR_NOERROR) {
+            device->started = true;
+            device->last_heard = monotonic_now();
+        }
         release_thread(device);
     }
     pthread_mutex_unlock(&device->lock);
