@@ -24,7 +24,7 @@
 #include "platform/posix/wavein_posix.h"
 #include "platform/posix/wavein_reserve.h"
 
-#define RESERVE_SECONDS 4
+#define RESERVE_SECONDS 4             /* audio kept while the caller has no buffer queued */
 #define RESERVE_MAX_BYTES (64u << 20) /* the reserve never takes more memory than this */
 #define READ_TIMEOUT_MS 50            /* longest a source read keeps the device thread away */
 #define STALL_NOTICE_MS 1000          /* silence from a started device that counts as a stall */

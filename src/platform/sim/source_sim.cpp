@@ -48,9 +48,11 @@
 //                        returns CODE (nonzero, default 1 = MMSYSERR_ERROR) without acting;
 //                        calls are counted per open device; may be given up to 16 times
 //
-//   lose_after and short may be given up to 8 times together. Problem texts (the text of
-//   MMSYSERR_ERROR after the buffer comes back short): "Input overran: audio was lost (X.X s)"
-//   with the seconds skipped, and "Input device failed: the device stopped working".
+//   lose_after and short may be given up to 8 times together; of the other keys the last one
+//   given counts. Problem texts (the text of MMSYSERR_ERROR once the buffer has come back
+//   short): "Input overran: audio was lost (X.X s)" with the seconds skipped, and "Input
+//   device failed: the device stopped working". After a stall the wave-input service itself
+//   says "The input device stopped delivering audio." once a second has passed without audio.
 //
 //   Example: WAVTAP_SIM=speed=20,stall_after=37,fail=add:51:11
 #include <cmath>
