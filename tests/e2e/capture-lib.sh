@@ -20,13 +20,22 @@ check_signal() {
 # The progress line's countdown values, one a line, from ./stderr.
 countdown() { { tr '\r' '\n' <stderr; echo; } | sed -n 's/^ *\([0-9]*:[0-9][0-9]:[0-9][0-9]\)  Avg Level:.*/\1/p'; }
 
+# in_background COMMAND...: runs COMMAND in the background ($pid) with SIGINT and SIGQUIT at
+# their defaults, as a command started from a terminal has them (a shell without job control
+# starts background commands with both ignored). The command runs in its own process group.
+in_background() {
+    set -m
+    "$@" &
+    pid=$!
+    set +m
+}
+
 # start_recording CONFIG ARGS...: starts wavtap-sim in the background ($pid), outputs in
 # ./stdout and ./stderr.
 start_recording() {
     local config=$1
     shift
-    env WAVTAP_SIM="$config" "$SIM" "$@" >stdout 2>stderr </dev/null &
-    pid=$!
+    in_background env WAVTAP_SIM="$config" "$SIM" "$@" >stdout 2>stderr </dev/null
 }
 
 # wait_for_text TEXT: waits (at most 20 s) until ./stderr holds TEXT.
@@ -39,12 +48,18 @@ wait_for_text() {
     fail "no '$1' on standard error: $(cat -A stderr)"
 }
 
-# finish: waits for the background recording and sets $status.
+# finish: waits (at most 30 s, then kills it) for the background recording and sets $status.
 finish() {
+    local watchdog
+    (sleep 30 && kill -KILL "$pid") >/dev/null 2>&1 &
+    watchdog=$!
     set +e
     wait "$pid"
     status=$?
+    kill "$watchdog" 2>/dev/null
+    wait "$watchdog" 2>/dev/null
     set -e
+    [ "$status" -ne 137 ] || fail "the recording did not end within 30 s"
 }
 
 # Bytes of audio in N buffers of the default format (44100 Hz stereo 16-bit, 10 a second).

@@ -1,0 +1,87 @@
+#!/bin/bash
+# Every way a capture can fail: what is reported, and what the output file holds afterwards.
+# labels: threaded
+. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/capture-lib.sh"
+
+error_line() { printf '*** Capture error during %s: %s\\n' "$1" "$2"; }
+UNDEFINED="Undefined external error."
+OVERRAN="Input overran: audio was lost (0.8 s)"
+STALLED="The input device stopped delivering audio."
+
+# A device that never opens leaves the output as prepared: full length, full-length header.
+for row in "open=4|The specified device is already in use. Wait until it is free, and then try again." \
+           "open=6|There is no driver installed on your system." \
+           "devices=0|There is no driver installed on your system."; do
+    config=${row%%|*} text=${row#*|}
+    test_expect_success "device not opened ($config): exit 0, output left at full length" '
+        record "speed=0,'"$config"'" take -q &&
+        test_status 0 &&
+        test_stderr_is "$(error_line unknown "'"$text"'")" &&
+        test "$(file_size take.wav)" = 882044 &&
+        test "$(u32_at take.wav 40)" = 882000
+    '
+done
+
+# Failures once the device is open: the file is cut back to the buffers written, and its
+# header says so. Rows: WAVTAP_SIM faults | buffers written | the reported text.
+while IFS='|' read -r config buffers text; do
+    test_expect_success "$config: the file is cut back to $buffers buffers" '
+        record "speed=0,'"$config"'" take -q -s10 -#q2 &&
+        test_status 0 &&
+        test_stderr_is "$(error_line unknown "'"$text"'")" &&
+        check_signal take.wav $(('"$buffers"' * 4410))
+    '
+done <<EOT
+fail=prepare:3|0|$UNDEFINED
+fail=add:10:11|0|An invalid parameter was passed to a system function.
+fail=start:1|0|$UNDEFINED
+fail=unprepare:4|3|$UNDEFINED
+fail=prepare:25|5|$UNDEFINED
+fail=add:25|5|$UNDEFINED
+short=7|7|$OVERRAN
+lose_after=12|12|$OVERRAN
+die_after=9|9|Input device failed: the device stopped working
+EOT
+
+test_expect_success 'a device that stops delivering ends the capture after 2.5 s without a buffer' '
+    start=$(date +%s%N) &&
+    record speed=1,stall_after=3 take -q -s10 &&
+    elapsed_ms=$((($(date +%s%N) - start) / 1000000)) &&
+    test_status 0 &&
+    test_stderr_is "$(error_line unknown "$STALLED")" &&
+    check_signal take.wav $((3 * 4410)) &&
+    test "$elapsed_ms" -ge 2500
+'
+
+test_expect_success 'a failing shutdown call adds its own labelled line' '
+    record speed=0,short=2,fail=stop:1:5,fail=unprepare:5:5 take -q &&
+    test_status 0 &&
+    test_stderr_is "$(error_line unknown "$OVERRAN")$(error_line "waveInStop (err)" "The specified device handle is invalid.")$(error_line "waveInUnprepareHeader (err)" "The specified device handle is invalid.")" &&
+    check_signal take.wav $((2 * 4410))
+'
+
+test_expect_success 'a failing reset leaves buffers queued: the refused unprepares are reported' '
+    record speed=0,short=2,fail=reset:1 take -q &&
+    test_status 0 &&
+    grep -qxF "*** Capture error during waveInReset (err): $OVERRAN" stderr &&
+    grep -q "^\*\*\* Capture error during waveInUnprepareHeader (err): Cannot perform this operation while media data is still playing" stderr &&
+    check_signal take.wav $((2 * 4410))
+'
+
+test_expect_success 'a failing close after a complete recording is reported and changes nothing else' '
+    record speed=0,fail=close:1 take -q -s1 &&
+    test_status 0 &&
+    test_stderr_is "$(error_line waveInClose "$UNDEFINED")" &&
+    check_signal take.wav 44100
+'
+
+test_expect_success 'the countdown still ends at 0:00:00 after an early end' '
+    record speed=0,short=23 take -s5 &&
+    test_status 0 &&
+    countdown >lines &&
+    printf "0:00:05\n0:00:04\n0:00:03\n0:00:00\n" >expected &&
+    cmp expected lines
+'
+
+test_done

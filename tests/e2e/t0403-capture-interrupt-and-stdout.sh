@@ -1,0 +1,71 @@
+#!/bin/bash
+# Stopping a capture with the interrupt keys, and captures to standard output.
+# labels: threaded
+. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/capture-lib.sh"
+
+ABORT='*** Keyboard abort -- truncating output...'
+
+# check_cut FILE: the file holds a whole number of buffers of contiguous signal, fewer than
+# the full recording and more than none.
+check_cut() {
+    $CHECK_SIGNAL "$1" --first 0 >signal.txt || { cat signal.txt; return 1; }
+    frames=$(sed -n 's/.*frames=\([0-9]*\).*/\1/p' signal.txt)
+    [ $((frames % 4410)) -eq 0 ] && [ "$frames" -gt 0 ] && [ "$frames" -lt 441000 ] ||
+        fail "$frames frames is not a cut-back recording"
+}
+
+for signal in INT QUIT; do
+    test_expect_success "SIG$signal during the capture stops it and cuts the file back" '
+        start_recording speed=1 take -s10 &&
+        wait_for_text "0:00:09" &&
+        kill -'"$signal"' $pid &&
+        finish &&
+        test_status 0 &&
+        tail -c $((${#ABORT} + 1)) stderr | grep -qxF "$ABORT" &&
+        check_cut take.wav
+    '
+done
+
+test_expect_success 'SIGINT before recording starts ends the program at once, as usual' '
+    mkfifo take.wav &&
+    start_recording speed=1 take &&
+    sleep 0.3 &&
+    kill -INT $pid &&
+    finish &&
+    test_status 130
+'
+
+test_expect_success 'SIGINT while the device has stopped delivering ends after the 2.5 s wait' '
+    start_recording speed=1,stall_after=3 take -q -s10 &&
+    sleep 0.8 &&
+    kill -INT $pid &&
+    finish &&
+    test_status 0 &&
+    test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.\n$ABORT\n" &&
+    check_signal take.wav $((3 * 4410))
+'
+
+test_expect_success '"-" into a pipe gets the full-length header and all the audio' '
+    env WAVTAP_SIM=speed=0 "$SIM" - -s2 -q </dev/null 2>stderr | cat >out.wav &&
+    test_stderr_is "" &&
+    check_signal out.wav 88200
+'
+
+test_expect_success '"-" redirected to a file and interrupted: that file is cut back too' '
+    in_background env WAVTAP_SIM=speed=1 "$SIM" - -s10 >out.wav 2>stderr </dev/null &&
+    wait_for_text "0:00:09" &&
+    kill -INT $pid &&
+    finish &&
+    test_status 0 &&
+    check_cut out.wav
+'
+
+test_expect_success 'a write failure in the middle of a capture ends it with status 255' '
+    in_background env WAVTAP_SIM=speed=1 "$SIM" - -s10 -q >/dev/full 2>stderr </dev/null &&
+    finish &&
+    test_status 255 &&
+    test_stderr_is "Error writing to file: -\n"
+'
+
+test_done
