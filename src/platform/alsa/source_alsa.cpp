@@ -41,12 +41,13 @@
    loss is contiguous.
    - The baseline follows the deficit down at once and up with a lag of half the tolerance,
      which absorbs drift and jitter.
-   - A loss is a rise of more than the tolerance over the baseline that came with a pause in
-     reading at least as long as the rise: a plugin only drops audio that its client left
-     unread, so audio that a server delivers late while we wait for it never counts.
-   - A rise that finds the device buffer full is reported as an overflow of up to that much:
-     some servers (PulseAudio) keep audio beyond the ALSA buffer and some do not, and which
-     frames went missing cannot be told.
+   - A loss is a rise of more than the tolerance over the baseline since the last check, in a
+     pause between checks at least as long as the rise: a plugin only drops audio that its
+     client left unread, so audio that a server delivers late while reads wait for it (the
+     checks then come a read timeout apart, and the baseline follows) never counts.
+   - A full device buffer may hide more: PulseAudio keeps audio beyond the ALSA buffer (only
+     its delay tells how much). So when the buffer is full, the device holds the larger of
+     avail and delay; a rise that remains is reported as an overflow of up to that much.
    - Start-up: until WARM_UP_S after the first frame was read, the baseline simply follows the
      deficit, so a slow start never counts as loss.
    - Only paced devices are checked: those with a sound card beneath (hw, plughw, dsnoop, ...),
@@ -67,6 +68,7 @@ struct PaceWatch {
     double started;         /* monotonic time at which the stream was started, seconds */
     double first_frame;     /* monotonic time the first frame was read, 0 before that */
     double baseline;        /* the device's usual deficit, frames */
+    double last_check;      /* monotonic time of the last check (or the start) */
     double last_read;       /* monotonic time the last read ended (or the start) */
     uint64_t frames_read;   /* frames handed over since the start */
     snd_pcm_uframes_t left; /* frames the device still held when the last read ended */
@@ -345,6 +347,7 @@ static void restart_watch(WaveSource* source) {
     memset(watch, 0, sizeof *watch);
     watch->on = source->paced;
     watch->started = monotonic_seconds();
+    watch->last_check = watch->started;
     watch->last_read = watch->started;
 }
 
@@ -390,9 +393,15 @@ static double seconds_unread(WaveSource* source, double now) {
 static double unreported_loss(WaveSource* source, double now, snd_pcm_uframes_t avail) {
     PaceWatch* watch = &source->watch;
     if (!watch->on) return 0;
+    double pause = now - watch->last_check;
+    watch->last_check = now;
+    snd_pcm_sframes_t held = (snd_pcm_sframes_t)avail, delay;
+    if (avail + source->period_frames >= source->buffer_frames &&
+        snd_pcm_delay(source->pcm, &delay) == 0 && delay > held)
+        held = delay;
     double rate = source->rate;
     double elapsed = now - watch->started;
-    double deficit = rate * elapsed - (double)(watch->frames_read + avail);
+    double deficit = rate * elapsed - (double)watch->frames_read - (double)held;
     double run_ahead = rate * (RUN_AHEAD_S + 0.01 * elapsed) + (double)source->period_frames;
     if (deficit < -run_ahead) {
         watch->on = false;
@@ -404,7 +413,7 @@ static double unreported_loss(WaveSource* source, double now, snd_pcm_uframes_t 
     }
     double tolerance = std::max(rate * TOLERANCE_S, 2.0 * (double)source->period_frames);
     double rise = deficit - watch->baseline;
-    if (rise > tolerance && rise <= rate * (now - watch->last_read)) {
+    if (rise > tolerance && rise <= rate * pause) {
         watch->baseline = deficit;
         return rise;
     }
