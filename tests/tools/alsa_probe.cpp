@@ -1,15 +1,25 @@
-// Drives the ALSA audio source directly through its interface, for the end-to-end scripts:
-// counts devices, opens one, or records bytes to standard output with optional pauses.
+// Drives the ALSA audio source for the end-to-end scripts, directly through its interface or
+// through the wave-input service on top of it: counts devices, opens one, or records bytes to
+// standard output.
 //
 //   alsa_probe count
 //   alsa_probe open ID RATE CHANNELS BITS
 //   alsa_probe read ID RATE CHANNELS BITS BYTES [-k CHUNK] [-p AT:MS]... [-L]
+//   alsa_probe wavein ID RATE CHANNELS BITS LENGTH...
 //
 // ID is a number or "mapper". open prints the MMRESULT's name. read writes BYTES of audio to
 // standard output in reads of at most CHUNK bytes (default: a tenth of a second), pauses MS
 // milliseconds once AT bytes have been read, and stops at the first loss unless -L is given.
 // It prints "lost after N bytes: TEXT" or "failed after N bytes: TEXT" on standard error.
-// Exit status: 0 done, 2 open failed, 3 loss, 4 failure, 5 no audio for 5 s, 64 usage.
+// wavein records as the program does: waveInOpen with a callback, one buffer per LENGTH (bytes;
+// "N*LENGTH" stands for N buffers of LENGTH bytes), all prepared and added before waveInStart.
+// Once every buffer is back it writes their data to standard output in the order they came
+// back, and prints "RECORDED/LENGTH" for each on one line of standard error, then the text of
+// MMSYSERR_ERROR when a buffer came back short. A failed open prints "open: NAME".
+// Exit status: 0 done, 2 open failed, 3 loss (or a short buffer), 4 failure, 5 no audio for
+// 5 s, 64 usage.
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +28,7 @@
 #include <vector>
 
 #include "platform/posix/wave_source.h"
+#include "platform/win32_compat.h"
 
 struct Pause {
     uint64_t at; /* bytes read before the pause */
@@ -47,7 +58,8 @@ static const char* result_name(MMRESULT result) {
 
 [[noreturn]] static void usage(void) {
     fprintf(stderr, "usage: alsa_probe count | open ID RATE CHANNELS BITS |"
-                    " read ID RATE CHANNELS BITS BYTES [-k CHUNK] [-p AT:MS]... [-L]\n");
+                    " read ID RATE CHANNELS BITS BYTES [-k CHUNK] [-p AT:MS]... [-L] |"
+                    " wavein ID RATE CHANNELS BITS LENGTH...\n");
     exit(64);
 }
 
@@ -106,16 +118,109 @@ static int record(WaveSource* source, const WAVEFORMATEX* format, uint64_t total
     return status;
 }
 
+/* The buffers of a wavein run, in the order they were added, and how far the device got. The
+   callback (device thread) stores each finished header; main reads them after the last one. */
+static struct {
+    std::vector<WAVEHDR> headers; /* one per buffer */
+    std::vector<WAVEHDR*> order;  /* the headers in the order they came back */
+    std::atomic<size_t> done{0};  /* entries of order filled; published by the callback */
+    HANDLE all_done;              /* set when done reaches the number of buffers */
+} run;
+
+static void CALLBACK wavein_callback(HWAVEIN, UINT message, DWORD_PTR, DWORD_PTR param1,
+                                     DWORD_PTR) {
+    if (message != WIM_DATA) return;
+    size_t n = run.done.load(std::memory_order_relaxed);
+    if (n < run.order.size()) run.order[n] = reinterpret_cast<WAVEHDR*>(param1);
+    run.done.store(n + 1, std::memory_order_release);
+    if (n + 1 == run.headers.size()) SetEvent(run.all_done);
+}
+
+/* Parses the LENGTH arguments into byte lengths. */
+static std::vector<DWORD> buffer_lengths(int count, char** arg) {
+    std::vector<DWORD> lengths;
+    for (int i = 0; i < count; i++) {
+        char* end;
+        unsigned long times = 1, length = strtoul(arg[i], &end, 10);
+        if (*end == '*') {
+            times = length;
+            length = strtoul(end + 1, &end, 10);
+        }
+        if (*end != '\0' || times == 0 || times > 100000 || length > (64ul << 20)) usage();
+        lengths.insert(lengths.end(), times, (DWORD)length);
+    }
+    return lengths;
+}
+
+static int record_through_service(UINT id, const WAVEFORMATEX* format,
+                                  const std::vector<DWORD>& lengths) {
+    size_t total = 0;
+    for (DWORD length : lengths)
+        total += length;
+    std::vector<char> audio(total);
+    run.headers.assign(lengths.size(), WAVEHDR());
+    run.order.assign(lengths.size(), nullptr);
+    run.all_done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HWAVEIN device;
+    MMRESULT result =
+        waveInOpen(&device, id, format, (DWORD_PTR)wavein_callback, 0, CALLBACK_FUNCTION);
+    if (result != MMSYSERR_NOERROR) {
+        fprintf(stderr, "open: %s\n", result_name(result));
+        return 2;
+    }
+    char* next = audio.data();
+    for (size_t i = 0; i < lengths.size() && result == MMSYSERR_NOERROR; i++) {
+        WAVEHDR* header = &run.headers[i];
+        header->lpData = next;
+        header->dwBufferLength = lengths[i];
+        next += lengths[i];
+        result = waveInPrepareHeader(device, header, sizeof *header);
+        if (result == MMSYSERR_NOERROR) result = waveInAddBuffer(device, header, sizeof *header);
+    }
+    if (result == MMSYSERR_NOERROR) result = waveInStart(device);
+    int status = result == MMSYSERR_NOERROR ? 0 : 4;
+    if (status == 0 && WaitForSingleObject(run.all_done, 5000) != WAIT_OBJECT_0) status = 5;
+    waveInReset(device);
+    for (WAVEHDR& header : run.headers)
+        waveInUnprepareHeader(device, &header, sizeof header);
+    waveInClose(device);
+    CloseHandle(run.all_done);
+
+    size_t done = std::min(run.done.load(std::memory_order_acquire), lengths.size());
+    bool short_buffer = false;
+    for (size_t i = 0; i < done; i++) {
+        const WAVEHDR* header = run.order[i];
+        fwrite(header->lpData, 1, header->dwBytesRecorded, stdout);
+        fprintf(stderr, "%u/%u\n", (unsigned)header->dwBytesRecorded,
+                (unsigned)header->dwBufferLength);
+        if (header->dwBytesRecorded != header->dwBufferLength) short_buffer = true;
+    }
+    if (short_buffer) {
+        char text[256] = "";
+        waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
+        fprintf(stderr, "%s\n", text);
+        if (status == 0) status = 3;
+    }
+    return status;
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) usage();
     if (strcmp(argv[1], "count") == 0) {
         printf("%u\n", wave_source_count());
         return 0;
     }
-    bool reading = strcmp(argv[1], "read") == 0;
-    if ((!reading && strcmp(argv[1], "open") != 0) || argc < (reading ? 7 : 6)) usage();
+    bool reading = strcmp(argv[1], "read") == 0, through_service = strcmp(argv[1], "wavein") == 0;
+    if ((!reading && !through_service && strcmp(argv[1], "open") != 0) ||
+        argc < (reading || through_service ? 7 : 6))
+        usage();
     UINT id = strcmp(argv[2], "mapper") == 0 ? WAVE_MAPPER : (UINT)strtoul(argv[2], nullptr, 10);
     WAVEFORMATEX format = format_from(argv + 3);
+    if (through_service) {
+        int status = record_through_service(id, &format, buffer_lengths(argc - 6, argv + 6));
+        fflush(stdout);
+        return status;
+    }
     WaveSource* source = nullptr;
     MMRESULT result = wave_source_open(id, &format, &source);
     if (!reading) {

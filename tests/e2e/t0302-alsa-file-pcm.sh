@@ -1,0 +1,122 @@
+#!/bin/bash
+# The ALSA source on PCMs that need no sound card, selected with AUDIODEV: ALSA's file plugin
+# reading known bytes from a file over a null device (not paced in real time), a PCM that only
+# takes A-law, and a name that does not exist. The configuration is ours alone.
+. "$(dirname "$0")/lib.sh"
+: "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
+
+# 2 MB of reproducible noise: a buffer that is lost, repeated or sent twice cannot go unseen.
+python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(302).randbytes(2000000))' \
+    >"$SCRATCH/input.raw"
+cat >"$SCRATCH/asound.conf" <<EOF
+pcm.filein {
+    type file
+    slave.pcm { type null }
+    file "/dev/null"
+    infile "$SCRATCH/input.raw"
+    format "raw"
+}
+pcm.alawonly {
+    type alaw
+    slave { pcm { type null } format S16_LE }
+}
+EOF
+export ALSA_CONFIG_PATH=$SCRATCH/asound.conf
+export AUDIODEV=filein
+
+# data_is FILE BYTES: FILE holds a 44-byte header, then exactly the first BYTES of the input.
+data_is() {
+    test "$(file_size "$1")" = $((44 + $2)) || fail "$1: $(file_size "$1") bytes, expected $((44 + $2))"
+    tail -c +45 "$1" >data && head -c "$2" "$SCRATCH/input.raw" >expected-data &&
+        cmp data expected-data
+}
+
+# header_is FILE RATE CHANNELS BITS DATA_BYTES: the PCM wave header says so, and the sizes agree.
+header_is() {
+    local align=$(($3 * $4 / 8))
+    printf '%s\n' RIFF $(($5 + 36)) WAVE "fmt " 16 1 "$3" "$2" $(($2 * align)) $align "$4" data "$5" >expected-header
+    {
+        head -c 4 "$1"; echo; u32_at "$1" 4; tail -c +9 "$1" | head -c 4; echo
+        tail -c +13 "$1" | head -c 4; echo; u32_at "$1" 16; u16_at "$1" 20; u16_at "$1" 22
+        u32_at "$1" 24; u32_at "$1" 28; u16_at "$1" 32; u16_at "$1" 34
+        tail -c +37 "$1" | head -c 4; echo; u32_at "$1" 40
+    } >actual-header
+    diff -u expected-header actual-header
+}
+
+# service_reads RATE CHANNELS BITS LENGTH...: through waveInOpen(WAVE_MAPPER), every buffer comes
+# back full, in the order added, and together they hold the start of the input.
+service_reads() {
+    local rate=$1 channels=$2 bits=$3 length n total=0
+    shift 3
+    "$ALSA_PROBE" wavein mapper "$rate" "$channels" "$bits" "$@" >got 2>lines ||
+        fail "alsa_probe wavein: status $?: $(cat lines)"
+    for length in "$@"; do
+        n=1
+        case $length in *"*"*) n=${length%\**} length=${length#*\*} ;; esac
+        for _ in $(seq "$n"); do echo "$length/$length"; done
+        total=$((total + n * length))
+    done >expected-lines
+    diff -u expected-lines lines &&
+        head -c $total "$SCRATCH/input.raw" >expected-data &&
+        cmp got expected-data
+}
+
+test_expect_success 'waveInOpen(WAVE_MAPPER) on AUDIODEV: every buffer full, in order, the bytes of the file' '
+    service_reads 44100 2 16 "50*17640" &&
+    service_reads 22050 1 8 1112 "19*1102" 1112 "19*1102" 1112 &&
+    service_reads 8000 2 8 2 6 "7*4000" 1998
+'
+
+# open_fails DEVICE ID CHANNELS BITS RESULT: waveInOpen of ID, with AUDIODEV=DEVICE, fails with
+# RESULT.
+open_fails() {
+    AUDIODEV=$1 "$ALSA_PROBE" wavein "$2" 44100 "$3" "$4" 17640 >/dev/null 2>result &&
+        fail "$1 opened"
+    echo "open: $5" >expected &&
+        diff -u expected result
+}
+
+test_expect_success 'a PCM or device that cannot record as asked gives the right MMRESULT' '
+    open_fails nosuchpcm mapper 2 16 MMSYSERR_NODRIVER &&
+    open_fails alawonly mapper 2 16 WAVERR_BADFORMAT &&
+    open_fails alawonly mapper 1 8 WAVERR_BADFORMAT &&
+    open_fails filein mapper 3 16 WAVERR_BADFORMAT &&
+    open_fails filein "$("$ALSA_PROBE" count)" 2 16 MMSYSERR_BADDEVICEID
+'
+
+test_expect_success 'wavtap records exactly 5 s of the file PCM' '
+    run "$WAVTAP" rec -s5 &&
+    test_status 0 &&
+    ! grep -F "***" stderr &&
+    header_is rec.wav 44100 2 16 882000 &&
+    data_is rec.wav 882000
+'
+
+test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exactly' '
+    run "$WAVTAP" rec -s3 -b8 -c1 -f22050 -#b20 -#q1 -q &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    header_is rec.wav 22050 1 8 66150 &&
+    data_is rec.wav 66150
+'
+
+test_expect_success 'a missing PCM ends the capture at the open, quietly, the file keeps its length' '
+    AUDIODEV=nosuchpcm run "$WAVTAP" rec -s1 -q &&
+    test_status 0 &&
+    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system.\n" &&
+    test "$(file_size rec.wav)" = 176444 &&
+    header_is rec.wav 44100 2 16 176400
+'
+
+# The file PCM hands over as much as is asked at any moment, so that a reader that stalls finds
+# far more audio waiting than the clock allows. That must never count as a loss.
+test_expect_success 'stalls in reading an unpaced PCM lose nothing and report nothing' '
+    run "$ALSA_PROBE" read mapper 44100 2 16 882000 -p 17640:1200 -p 441000:1200 &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    head -c 882000 "$SCRATCH/input.raw" >expected-data &&
+    cmp stdout expected-data
+'
+
+test_done
