@@ -24,16 +24,16 @@
    thread touches only the slot at ring_write, ring_write itself and done_event; the main
    thread owns everything else. */
 struct CaptureBlock {
-    HANDLE done_event;                  /* manual-reset event, signalled by the callback */
-    HWAVEIN device;                     /* the open device, or null when it is not open */
-    uint32_t total_buffers;             /* buffers in a complete recording */
-    uint32_t queued;                    /* adds to the device so far, first and repeat */
-    uint32_t completed;                 /* buffers taken from the ring and written */
-    WAVEHDR** ring_read;                /* next slot the main thread reads */
-    std::atomic<WAVEHDR**> ring_write;  /* next slot the callback fills */
-    WAVEHDR** ring_start;               /* first ring slot */
-    WAVEHDR** ring_end;                 /* one past the last ring slot */
-    WAVEHDR* headers;                   /* the queue count of headers, one per buffer */
+    HANDLE done_event;                 /* manual-reset event, signalled by the callback */
+    HWAVEIN device;                    /* the open device, or null when it is not open */
+    uint32_t total_buffers;            /* buffers in a complete recording */
+    uint32_t queued;                   /* adds to the device so far, first and repeat */
+    uint32_t completed;                /* buffers taken from the ring and written */
+    WAVEHDR** ring_read;               /* next slot the main thread reads */
+    std::atomic<WAVEHDR**> ring_write; /* next slot the callback fills */
+    WAVEHDR** ring_start;              /* first ring slot */
+    WAVEHDR** ring_end;                /* one past the last ring slot */
+    WAVEHDR* headers;                  /* the queue count of headers, one per buffer */
 };
 
 /* Device callback, on the device's thread: publishes a finished buffer to the main thread.

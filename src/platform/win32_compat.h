@@ -68,26 +68,26 @@ typedef HWAVEIN* LPHWAVEIN;
 
 #pragma pack(push, 1)
 typedef struct tWAVEFORMATEX {
-    WORD wFormatTag;      /* WAVE_FORMAT_PCM */
-    WORD nChannels;       /* 1 or 2 */
-    DWORD nSamplesPerSec; /* sample frames per second */
-    DWORD nAvgBytesPerSec;/* nBlockAlign * nSamplesPerSec */
-    WORD nBlockAlign;     /* bytes per sample frame */
-    WORD wBitsPerSample;  /* 8 or 16 */
-    WORD cbSize;          /* extra format bytes, 0 for PCM */
+    WORD wFormatTag;       /* WAVE_FORMAT_PCM */
+    WORD nChannels;        /* 1 or 2 */
+    DWORD nSamplesPerSec;  /* sample frames per second */
+    DWORD nAvgBytesPerSec; /* nBlockAlign * nSamplesPerSec */
+    WORD nBlockAlign;      /* bytes per sample frame */
+    WORD wBitsPerSample;   /* 8 or 16 */
+    WORD cbSize;           /* extra format bytes, 0 for PCM */
 } WAVEFORMATEX, *LPWAVEFORMATEX;
 #pragma pack(pop)
 typedef const WAVEFORMATEX* LPCWAVEFORMATEX;
 
 typedef struct wavehdr_tag {
-    LPSTR lpData;                /* the caller's audio bytes */
-    DWORD dwBufferLength;        /* length of lpData */
-    DWORD dwBytesRecorded;       /* bytes filled when the buffer came back */
-    DWORD_PTR dwUser;            /* the caller's */
-    DWORD dwFlags;               /* WHDR_* */
-    DWORD dwLoops;               /* unused for input */
-    struct wavehdr_tag* lpNext;  /* the driver's */
-    DWORD_PTR reserved;          /* the driver's */
+    LPSTR lpData;               /* the caller's audio bytes */
+    DWORD dwBufferLength;       /* length of lpData */
+    DWORD dwBytesRecorded;      /* bytes filled when the buffer came back */
+    DWORD_PTR dwUser;           /* the caller's */
+    DWORD dwFlags;              /* WHDR_* */
+    DWORD dwLoops;              /* unused for input */
+    struct wavehdr_tag* lpNext; /* the driver's */
+    DWORD_PTR reserved;         /* the driver's */
 } WAVEHDR, *LPWAVEHDR;
 
 #define WAVE_FORMAT_PCM 1

@@ -56,17 +56,21 @@ void show_usage(void) {
 
 int32_t read_decimal(const char* text) {
     const unsigned char* p = (const unsigned char*)text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        p++;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
     uint32_t value = 0;
-    for (; *p >= '0' && *p <= '9'; p++) value = value * 10u + (uint32_t)(*p - '0');
+    for (; *p >= '0' && *p <= '9'; p++)
+        value = value * 10u + (uint32_t)(*p - '0');
     if (negative) value = 0u - value;
     /* Two's-complement reading of the 32 bits, without an out-of-range conversion. */
     return value <= 0x7FFFFFFFu ? (int32_t)value : -(int32_t)(~value) - 1;
 }
 
-static char fold_letter(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
+static char fold_letter(char c) {
+    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
 
 [[noreturn]] static void illegal_switch(const char* argument) {
     fatal_error(illegal_switch_message, argument);

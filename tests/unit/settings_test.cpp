@@ -13,7 +13,8 @@ namespace {
 void parse(std::vector<std::string> args) {
     recording_settings = default_settings;
     std::vector<char*> argv{const_cast<char*>("wavtap")};
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     parse_switches((int)args.size() + 1, argv.data());
 }
@@ -25,13 +26,23 @@ TEST(ReadDecimal, FollowsTheRuntimeTextToIntegerRules) {
         const char* text;
         int32_t value;
     } cases[] = {
-        {"", 0},           {"abc", 0},        {"42", 42},         {"  \t42", 42},
-        {"+7", 7},         {"-3", -3},        {"12x34", 12},      {"- 5", 0},
-        {"2147483647", 2147483647},           {"-2147483648", INT32_MIN},
-        {"4294967296", 0}, {"4294967297", 1}, {"2147483648", INT32_MIN},
+        {"", 0},
+        {"abc", 0},
+        {"42", 42},
+        {"  \t42", 42},
+        {"+7", 7},
+        {"-3", -3},
+        {"12x34", 12},
+        {"- 5", 0},
+        {"2147483647", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"4294967296", 0},
+        {"4294967297", 1},
+        {"2147483648", INT32_MIN},
         {"99999999999999999999", (int32_t)0x630FFFFFu /* (10^20 - 1) mod 2^32 */},
     };
-    for (const Case& c : cases) EXPECT_EQ(read_decimal(c.text), c.value) << '"' << c.text << '"';
+    for (const Case& c : cases)
+        EXPECT_EQ(read_decimal(c.text), c.value) << '"' << c.text << '"';
 }
 
 TEST(ParseSwitches, LeavesTheDefaultsWithOnlyAFileName) {
@@ -130,9 +141,9 @@ TEST(ParseSwitches, AcceptsANameOfExactly259Characters) {
 using ParseSwitchesDeathTest = ::testing::Test;
 
 TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
-    const char* illegal[] = {"-#q0", "-#q61", "-#b0", "-#b21", "-#w511", "-s0",  "-s-3",
-                             "-c3",  "-c0",   "-b24", "-b0",   "-x",     "-#",   "/#",
-                             "-#x5", "-zz",   "/dir/a.wav",    "-s4294967296"};
+    const char* illegal[] = {"-#q0", "-#q61", "-#b0", "-#b21", "-#w511",     "-s0",
+                             "-s-3", "-c3",   "-c0",  "-b24",  "-b0",        "-x",
+                             "-#",   "/#",    "-#x5", "-zz",   "/dir/a.wav", "-s4294967296"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "
