@@ -1,0 +1,288 @@
+#!/usr/bin/env python3
+"""Turns the benchmark's raw results (bench/run) into one set of Markdown tables.
+
+Reads from --results: stall.jsonl and beyond.jsonl (one stall.py result a line, with the path,
+tool, command and recording length added), cost.json (cost.py) and levels.txt (levels.sh),
+whichever exist, and prints the tables and a check of each target on standard output.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import re
+import subprocess
+
+RATE = 44100
+WRITE_SIZE = 131072
+PATH_NAMES = {"pulseaudio": "PulseAudio (ALSA pcm type pulse)",
+              "pipewire": "PipeWire (ALSA pcm type pipewire)"}
+
+
+def load_lines(path):
+    if not os.path.exists(path):
+        return []
+    with open(path) as f:
+        return [json.loads(line) for line in f if line.strip()]
+
+
+def version(command):
+    try:
+        run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    except OSError:
+        return "not installed"
+    for line in run.stdout.splitlines():
+        match = re.search(r"\d+\.\d+(\.\d+)?", line)
+        if match:
+            return match.group(0)
+    return "?"
+
+
+def queue_seconds(row):
+    """The queue wavtap keeps for a result row, None for another tool."""
+    if not row["tool"].startswith("wavtap"):
+        return None
+    match = re.search(r"-#q(\d+)", row["command"])
+    return min(int(match.group(1)) if match else 5, row["length"])
+
+
+def lost_something(row):
+    """Whether the reader got less than the whole recording, contiguous."""
+    return (row["lost"] > 0 or row["repeated"] > 0 or row["status"] != 0
+            or row["seconds"] < row["length"] - 0.001 or not row["contiguous"])
+
+
+def cell(row):
+    """One stall result in a few words."""
+    parts = []
+    if row["lost"] > 0:
+        parts.append("%.2f s lost" % (row["lost"] / RATE))
+    if row["repeated"] > 0:
+        parts.append("%d frames repeated" % row["repeated"])
+    if row["seconds"] < row["length"] - 0.001:
+        parts.append("stopped at %.1f s" % row["seconds"])
+    if row["status"] != 0:
+        parts.append("exit status %s" % row["status"])
+    if lost_something(row):
+        parts.append("reported" if row["said"] else "**silent**")
+    # The feeder's hiccups reach every recording of the sink alike: noted, not counted.
+    notes = []
+    if row["silence"] > 0:
+        notes.append("%.2f s silence" % (row["silence"] / RATE))
+    if row.get("source_glitch_frames"):
+        notes.append("%.3f s skipped by the server" % (row["source_glitch_frames"] / RATE))
+    if not parts:
+        parts.append("0")
+    if notes:
+        parts.append("(feeder fell behind: %s)" % ", ".join(notes))
+    return ", ".join(parts)
+
+
+def first_message(row, width=110):
+    if not row["said"]:
+        return ""
+    text = row["said"][0]
+    return text if len(text) <= width else text[: width - 3] + "..."
+
+
+def stall_tables(rows):
+    out = []
+    paths = list(dict.fromkeys(r["path"] for r in rows))
+    stalls = sorted(set(r["stall"] for r in rows))
+    for path in paths:
+        here = [r for r in rows if r["path"] == path]
+        tools = list(dict.fromkeys(r["tool"] for r in here))
+        out.append("### %s\n" % PATH_NAMES.get(path, path))
+        out.append("| tool | " + " | ".join("S = %g s" % s for s in stalls) + " |")
+        out.append("|---|" + "---|" * len(stalls))
+        for tool in tools:
+            cells = []
+            for stall in stalls:
+                match = [r for r in here if r["tool"] == tool and r["stall"] == stall]
+                cells.append(cell(match[0]) if match else "")
+            out.append("| %s | %s |" % (tool, " | ".join(cells)))
+        said = {}
+        for r in here:
+            message = first_message(r)
+            if message:
+                said.setdefault((r["tool"], message), []).append("%g" % r["stall"])
+        if said:
+            out.append("\nWhat the tools said (first message, and the stalls where it came):\n")
+            for (tool, message), where in said.items():
+                out.append("- %s, S = %s s: `%s`" % (tool, ", ".join(where), message))
+        out.append("")
+    return out
+
+
+def beyond_table(rows):
+    out = ["| path | tool | recording | stall | audio read | frames lost inside | "
+           "contiguous | what it said |", "|---|---|---|---|---|---|---|---|"]
+    for r in rows:
+        out.append("| %s | %s | %d s | %g s | %.1f s | %d | %s | %s |" % (
+            r["path"], r["tool"], r["length"], r["stall"], r["seconds"], r["lost"],
+            "yes" if r["contiguous"] else "no",
+            "`%s`" % first_message(r, 140) if r["said"] else "nothing"))
+    return out
+
+
+def sizes_text(sizes):
+    items = sorted(((int(size), count) for size, count in sizes.items()),
+                   key=lambda item: (-item[1], -item[0]))
+    return ", ".join("%d × %d" % (count, size) for size, count in items)
+
+
+def cost_table(cost):
+    tools = list(cost["tools"])
+    base = cost["tools"].get("arecord")
+    head = "| | " + " | ".join("`%s`" % cost["tools"][t]["command"] for t in tools) + " |"
+    out = [head, "|---|" + "---|" * len(tools)]
+
+    def row(name, fn):
+        out.append("| %s | %s |" % (name, " | ".join(fn(cost["tools"][t]) for t in tools)))
+
+    row("CPU s per hour of audio (user + sys, median)", lambda v: "%.3f" % v["cpu_s_per_hour"])
+    if base and base["cpu_s"] > 0:
+        row("ratio to arecord", lambda v: "%.2f" % (v["cpu_s"] / base["cpu_s"]))
+    row("CPU s for the %d-s recording, each run" % cost["seconds"],
+        lambda v: " ".join("%.3f" % c for c in v["cpu_s_all"]))
+    row("peak resident memory", lambda v: "%.1f MiB" % (v["peak_rss_kib"] / 1024))
+    row("write calls to the file", lambda v: "%d" % v["write_calls"])
+    row("their sizes (count × bytes)", lambda v: sizes_text(v["write_sizes"]))
+    row("bytes per write call, average",
+        lambda v: "%.0f" % (v["written_bytes"] / max(1, v["write_calls"])))
+    row("file size (expected %d)" % cost["tools"][tools[0]]["expected_bytes"],
+        lambda v: "%d" % v["file_bytes"])
+    row("wall time of the recording (median)", lambda v: "%.3f s" % v["wall_s"])
+    row("wall time against `cat` of the same bytes (%.3f s)" % cost["cat_wall_s"],
+        lambda v: "%.1f ×" % (v["wall_s"] / cost["cat_wall_s"]) if cost["cat_wall_s"] else "")
+    return out
+
+
+def levels_table(text):
+    out = ["| format | frames/s | × real time |", "|---|---|---|"]
+    for line in text.splitlines()[1:]:
+        match = re.match(r"(.*?Hz)\s+(\S+)\s+(\S+)$", line.strip())
+        if match:
+            out.append("| %s | %s | %s |" % match.groups())
+    return out
+
+
+def targets(stall_rows, beyond_rows, cost):
+    out = []
+    pipewire = [r for r in stall_rows if r["path"] == "pipewire" and queue_seconds(r)]
+    if pipewire:
+        within = [r for r in pipewire if r["stall"] <= queue_seconds(r)]
+        failed = [r for r in within if lost_something(r)]
+        out.append("- Through PipeWire, no loss for stalls up to the queue length: %s" % (
+            "**missed** (%s)" % "; ".join("%s, S = %g s: %s" % (r["tool"], r["stall"], cell(r))
+                                          for r in failed)
+            if failed else "met (%d recordings with S up to the queue, all whole and "
+            "contiguous)" % len(within)))
+        arecord = [r for r in stall_rows if r["path"] == "pipewire" and r["tool"].startswith(
+            "arecord")]
+        if arecord:
+            out.append("  - arecord through PipeWire: %s" % "; ".join(
+                "S = %g s: %s" % (r["stall"], cell(r)) for r in arecord))
+    ours = [r for r in stall_rows + beyond_rows if r["tool"].startswith("wavtap")]
+    if ours:
+        losses = [r for r in ours if lost_something(r)]
+        silent = [r for r in losses if not r["said"]]
+        inside = [r for r in losses if r["lost"] > 0 or r["repeated"] > 0 or not r["contiguous"]]
+        out.append("- Every loss of wavtap's reported: %s" % (
+            "**missed**: silent in %s" % "; ".join(
+                "%s %s S = %g s (%s)" % (r["path"], r["tool"], r["stall"], cell(r))
+                for r in silent)
+            if silent else "met (%d of %d wavtap recordings lost audio, each one said so)"
+            % (len(losses), len(ours))))
+        if inside:
+            out.append("  - wavtap files that are not contiguous audio: %s" % "; ".join(
+                "%s %s S = %g s (%s)" % (r["path"], r["tool"], r["stall"], cell(r))
+                for r in inside))
+        others = [r for r in stall_rows + beyond_rows
+                  if not r["tool"].startswith("wavtap") and lost_something(r) and not r["said"]]
+        if others:
+            out.append("  - arecord lost audio without a word in %d of %d recordings" % (
+                len(others), len([r for r in stall_rows + beyond_rows
+                                  if not r["tool"].startswith("wavtap")])))
+    if cost and "wavtap" in cost["tools"] and "arecord" in cost["tools"]:
+        ours, theirs = cost["tools"]["wavtap"], cost["tools"]["arecord"]
+        ratio = ours["cpu_s"] / theirs["cpu_s"] if theirs["cpu_s"] else float("inf")
+        quiet = cost["tools"].get("wavtap -q")
+        out.append("- CPU per hour of audio no higher than arecord's: %s (ratio %.2f%s)" % (
+            "met" if ratio <= 1.0 else "**missed**", ratio,
+            "; with -q %.2f" % (quiet["cpu_s"] / theirs["cpu_s"]) if quiet else ""))
+        data = ours["expected_bytes"]
+        full = ours["write_sizes"].get(str(WRITE_SIZE), ours["write_sizes"].get(WRITE_SIZE, 0))
+        other = {k: v for k, v in ours["write_sizes"].items() if int(k) != WRITE_SIZE}
+        ok = full == data // WRITE_SIZE and sum(other.values()) <= 2
+        out.append("- One write per 128 KiB: %s (%d writes of %d bytes for %d bytes of file; "
+                   "other writes: %s)" % ("met" if ok else "**missed**", full, WRITE_SIZE, data,
+                                          sizes_text(other) or "none"))
+    return out
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--results", required=True)
+    parser.add_argument("--command", default="bench/run")
+    parser.add_argument("--quick", type=int, default=0)
+    args = parser.parse_args()
+    stall_rows = load_lines(os.path.join(args.results, "stall.jsonl"))
+    beyond_rows = load_lines(os.path.join(args.results, "beyond.jsonl"))
+    cost_path = os.path.join(args.results, "cost.json")
+    cost = json.load(open(cost_path)) if os.path.exists(cost_path) else None
+    levels_path = os.path.join(args.results, "levels.txt")
+    levels = open(levels_path).read() if os.path.exists(levels_path) else ""
+
+    out = ["# wavtap benchmark%s\n" % (" (quick run)" if args.quick else ""),
+           "`%s` on %s, %s, %d cores, kernel %s; PulseAudio %s, PipeWire %s, arecord %s.\n" % (
+               args.command, datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M UTC"),
+               platform.node(), os.cpu_count(), platform.release(), version(["pulseaudio",
+                                                                             "--version"]),
+               version(["pipewire", "--version"]), version(["arecord", "--version"]))]
+    if stall_rows:
+        length = stall_rows[0]["length"]
+        out.append("## Stall tolerance\n")
+        out.append("Each tool records %d s of the counter signal (16-bit stereo, 44100 Hz) from "
+                   "a null sink's monitor to standard output. The reader takes the first second,"
+                   " stops reading for S s, then reads the rest. A cell gives the audio missing "
+                   "from what the reader got (gaps in the counter, or a recording that stopped "
+                   "early) and whether the tool said so on standard error; 0 is the whole "
+                   "recording, contiguous. wavtap's queue is 5 s by default and at most the "
+                   "recording's length, so -#q30 keeps %d s here. When the feeder of the sink "
+                   "falls behind (a busy machine), the sink plays silence and the server may "
+                   "then skip a little of the feeder's stream; every recording of the sink gets "
+                   "that alike, so it is noted in parentheses and not counted as the tool's "
+                   "loss.\n" % (length, min(30, length)))
+        out += stall_tables(stall_rows)
+    if beyond_rows:
+        out.append("## Loss beyond the queue\n")
+        out.append("A stall longer than wavtap's default queue (5 s), its 4 s reserve and the "
+                   "device's buffer; through PulseAudio the server keeps about 24 s more, so "
+                   "the stall there is longer.\n")
+        out += beyond_table(beyond_rows)
+        out.append("")
+    if cost:
+        out.append("## Cost\n")
+        out.append("%d s of CD-quality audio recorded into a new file from ALSA's file PCM "
+                   "over null, which delivers as fast as it is read. %d timed run(s) per tool; "
+                   "write calls from one more run under strace.\n" % (cost["seconds"],
+                                                                      cost["reps"]))
+        out += cost_table(cost)
+        out.append("")
+    if levels:
+        out.append("## Level meter throughput\n")
+        out.append("`measure_levels` over one capture buffer (0.1 s at 44100 Hz), repeated.\n")
+        out += levels_table(levels)
+        out.append("")
+    target_lines = targets(stall_rows, beyond_rows, cost)
+    if target_lines:
+        out.append("## Targets\n")
+        out += target_lines
+        out.append("")
+    print("\n".join(out))
+
+
+if __name__ == "__main__":
+    main()
