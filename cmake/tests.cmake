@@ -69,7 +69,7 @@ if(WIN32 AND e2e_scripts)
   add_test(NAME wine/prefix-stop
     COMMAND bash ${wine_prefix_script} stop ${CMAKE_BINARY_DIR}/wineprefix)
   set_tests_properties(wine/prefix-start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
-  set_tests_properties(wine/prefix-stop PROPERTIES FIXTURES_CLEANUP wine)
+  set_tests_properties(wine/prefix-stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
   foreach(script ${e2e_scripts})
     get_filename_component(name ${script} NAME_WE)
     set_tests_properties(e2e/${name} PROPERTIES FIXTURES_REQUIRED wine)

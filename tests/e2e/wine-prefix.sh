@@ -6,7 +6,8 @@
 # The server also ends by itself a minute after its last program, should stop never run.
 set -eu
 [ $# -eq 2 ] || { echo "usage: wine-prefix.sh start|stop DIR" >&2; exit 2; }
-export WINEPREFIX=$2 WINEDEBUG=-all DISPLAY=
+# Wine takes only an absolute prefix path.
+export WINEPREFIX="$(realpath -m "$2")" WINEDEBUG=-all DISPLAY=
 case $1 in
 start)
     command -v wine >/dev/null || { echo "wine-prefix.sh: wine is not installed" >&2; exit 1; }
@@ -17,15 +18,16 @@ start)
         init=--init
     fi
     # The server and the system's processes that wineboot starts live on after this script:
-    # none of them may hold its output open, or whoever reads it (ctest) waits for them.
-    wineserver -p60 </dev/null >/dev/null 2>&1
-    wineboot $init </dev/null >/dev/null 2>&1
+    # none of them may hold its output open, or whoever reads it (ctest) waits for them. A
+    # server still running from an earlier run makes the new one give up, and is used instead.
+    wineserver -p60 </dev/null >/dev/null 2>&1 || :
+    timeout 100 wineboot $init </dev/null >/dev/null 2>&1
     touch "$WINEPREFIX/.wavtap-made"
     ;;
 stop)
     if [ -d "$WINEPREFIX" ]; then
         wineserver -k 2>/dev/null || :
-        wineserver -w 2>/dev/null || :
+        timeout 30 wineserver -w 2>/dev/null || :
     fi
     ;;
 *)
