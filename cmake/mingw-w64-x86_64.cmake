@@ -1,10 +1,10 @@
 # Cross-builds the Windows program (wavtap.exe) on Linux with Debian's MinGW-w64 compiler
-# (package g++-mingw-w64-x86-64):
+# (package g++-mingw-w64-x86-64-win32):
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 #
 # The win32 thread model is enough: the program uses std::atomic but no std::thread, and the
 # threads it has (the device callback, the console control handler) are the system's own.
-# Everything is linked statically, so the .exe needs no MinGW DLL beside it.
+# CMakeLists.txt links every MinGW build statically, so the .exe needs no MinGW DLL beside it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -17,5 +17,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
