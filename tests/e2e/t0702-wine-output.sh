@@ -52,6 +52,23 @@ shorter 1000 z
 empty 0 w
 CASES
 
+# Sizes and offsets past what 32 bits hold: the seek to the last byte of a new file past 2 GiB,
+# and the size of an existing file past 4 GiB (a 32-bit size would be taken for 1000 bytes, and
+# the file grown instead of shrunk). Both files are sparse.
+test_expect_success '64-bit sizes: a new file past 2 GiB, an existing one past 4 GiB shrunk' '
+    run "$WAVTAP" big -s13000 -q &&
+    test_status 0 &&
+    test "$(file_size big.wav)" = 2293200044 &&
+    test_header_is big.wav 44100 2 16 2293200000 &&
+    test "$(last_byte big.wav)" = , &&
+    rm big.wav &&
+    truncate -s $((4 * 1024 * 1024 * 1024 + 1000)) old.wav &&
+    run "$WAVTAP" old -q &&
+    test_status 0 &&
+    test "$(file_size old.wav)" = 882044 &&
+    test_header_is old.wav 44100 2 16 882000
+'
+
 test_expect_success '"-" sends exactly the header down a pipe, binary: no byte 10 made CR LF' '
     set -o pipefail &&
     "$WAVTAP" - -f22026 -c1 -b8 -s1 2>stderr | cat >piped &&
