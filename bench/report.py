@@ -72,11 +72,10 @@ def cell(row):
         notes.append("%.2f s silence" % (row["silence"] / RATE))
     if row.get("source_glitch_frames"):
         notes.append("%.3f s skipped by the server" % (row["source_glitch_frames"] / RATE))
-    if not parts:
-        parts.append("0")
+    text = ", ".join(parts) if parts else "0"
     if notes:
-        parts.append("(feeder fell behind: %s)" % ", ".join(notes))
-    return ", ".join(parts)
+        text += " (feeder fell behind: %s)" % ", ".join(notes)
+    return text
 
 
 def first_message(row, width=110):
@@ -116,11 +115,12 @@ def stall_tables(rows):
 
 
 def beyond_table(rows):
-    out = ["| path | tool | recording | stall | audio read | frames lost inside | "
+    out = ["| path | tool | recording | stall | audio read | lost inside the audio read | "
            "contiguous | what it said |", "|---|---|---|---|---|---|---|---|"]
     for r in rows:
-        out.append("| %s | %s | %d s | %g s | %.1f s | %d | %s | %s |" % (
-            r["path"], r["tool"], r["length"], r["stall"], r["seconds"], r["lost"],
+        out.append("| %s | %s | %d s | %g s | %.1f s | %.2f s (%d frames) | %s | %s |" % (
+            r["path"], r["tool"], r["length"], r["stall"], r["seconds"], r["lost"] / RATE,
+            r["lost"],
             "yes" if r["contiguous"] else "no",
             "`%s`" % first_message(r, 140) if r["said"] else "nothing"))
     return out

@@ -27,8 +27,10 @@ HEADER_BYTES = 44
 RATE = 44100
 FRAME_BYTES = 4
 
-# Lines on standard error that are not news of a problem.
-QUIET_LINE = re.compile(r"^\s*(\d+:\d\d:\d\d\s+Avg Level:.*|Recording WAVE .*)?$")
+# What on standard error is no news of a problem: wavtap's countdown line (redrawn after a
+# carriage return, so a message may follow it on the same line) and arecord's banner.
+COUNTDOWN = re.compile(r"\d+:\d\d:\d\d\s+Avg Level:(\s+\d+)+")
+BANNER = re.compile(r"^Recording WAVE ")
 
 
 def read_exact(stream, count, sink):
@@ -45,8 +47,8 @@ def read_exact(stream, count, sink):
 
 def messages(text):
     """The lines of a standard-error text that say something, countdown redraws left out."""
-    lines = re.split(r"[\r\n]+", text)
-    return [line.strip() for line in lines if not QUIET_LINE.match(line)]
+    lines = (COUNTDOWN.sub("", line).strip() for line in re.split(r"[\r\n]+", text))
+    return [line for line in lines if line and not BANNER.match(line)]
 
 
 def checker_figures(path):
