@@ -1,0 +1,121 @@
+#!/bin/bash
+# Recordings from a real-time sound server through ALSA's "pulse" PCM: a private PulseAudio
+# daemon whose null sink plays the counter signal, recorded from the sink's monitor, so that
+# every frame recorded says which frame it is. Complete recordings, Ctrl+C, a source that
+# pauses, a source that stops, and a reader that stalls while the server keeps its audio.
+# labels: realtime
+. "$(dirname "$0")/lib.sh"
+. "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
+: "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
+unset AUDIODEV
+
+at_exit pulse_stop
+if ! pulse_start || ! pulse_feed; then
+    echo "not ok - the private PulseAudio server and its feeder start"
+    tests_failed=$((tests_failed + 1))
+    test_done
+fi
+
+# wave_ok FILE DATA_BYTES: FILE is a 44100 Hz 16-bit stereo wave file of DATA_BYTES of audio,
+# its header agreeing with its length, as Python's wave module and sox read it.
+wave_ok() {
+    test "$(file_size "$1")" = $((44 + $2)) || fail "$1: $(file_size "$1") bytes, expected $((44 + $2))"
+    test "$(u32_at "$1" 4)" = $((36 + $2)) || fail "$1: RIFF length $(u32_at "$1" 4)"
+    python3 -c 'import sys, wave
+w = wave.open(sys.argv[1])
+print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())' "$1" >python.txt &&
+        echo "2 2 44100 $(($2 / 4))" >expected &&
+        diff -u expected python.txt &&
+        sox --i "$1" >sox.txt &&
+        grep -qE "^Duration *: .* = $(($2 / 4)) samples" sox.txt || { cat sox.txt; fail "sox reads $1 otherwise"; }
+}
+
+# counter_ok FILE [options]: the recording is one contiguous run of the counter signal.
+counter_ok() {
+    check_counter "$@" >counter.txt || {
+        cat counter.txt
+        fail "not contiguous; the feeder underran $(pulse_feed_underruns) time(s) so far"
+    }
+}
+
+# gap_at_most_one FILE: the counter in FILE has at most one gap, and no repeat or silence.
+gap_at_most_one() {
+    check_counter "$1" >counter.txt || : # a gap is allowed here; the lines below judge
+    grep -qx "gaps: [01]" counter.txt && grep -qx "repeats: 0" counter.txt &&
+        grep -qx "silence inside: 0 frame(s) in 0 run(s)" counter.txt ||
+        { cat counter.txt; fail "more than one gap"; }
+}
+
+# Seconds since the epoch, with fractions.
+now() { date +%s.%N; }
+
+test_expect_success 'the default device records exactly 5 s: length, header, every frame in order' '
+    run "$WAVTAP" rec -s5 &&
+    test_status 0 &&
+    ! grep -F "***" stderr &&
+    wave_ok rec.wav 882000 &&
+    counter_ok rec.wav
+'
+
+# While the sink is suspended its monitor delivers nothing, and the server drops what the monitor
+# held at that moment (the same gap shows in every client). That is a pause of the source, not a
+# loss in the recorder: the recording goes on when the audio comes back.
+test_expect_success 'AUDIODEV names the PCM; a source that pauses for 1 s is no error' '
+    AUDIODEV=$WAVTAP_PULSE_PCM "$WAVTAP" rec -s3 -q >stdout 2>stderr </dev/null &
+    pid=$! &&
+    sleep 1 &&
+    pulse_suspend && sleep 1 && pulse_resume &&
+    set +e && wait $pid && status=$? && set -e &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    wave_ok rec.wav 529200 &&
+    gap_at_most_one rec.wav
+'
+
+test_expect_success 'Ctrl+C after 2 s cuts the file back to the buffers captured, header to match' '
+    "$WAVTAP" rec -s20 >stdout 2>stderr </dev/null &
+    pid=$! &&
+    for i in $(seq 100); do grep -qF "Avg Level" stderr && break; sleep 0.1; done &&
+    sleep 2 &&
+    kill -INT $pid &&
+    set +e && wait $pid && status=$? && set -e &&
+    test_status 0 &&
+    tr "\r" "\n" <stderr | tail -n 1 >last-line &&
+    { grep -qE "^  0:00:00  Avg Level: +[0-9]+ +[0-9]+\*\*\* Keyboard abort -- truncating output\.\.\.$" last-line ||
+        fail "last line: $(cat -A last-line)"; } &&
+    test "$(grep -cF "***" stderr)" = 1 &&
+    bytes=$(($(file_size rec.wav) - 44)) &&
+    test $((bytes % 17640)) = 0 && test $bytes -gt 0 && test $bytes -lt 3528000 &&
+    wave_ok rec.wav $bytes &&
+    counter_ok rec.wav
+'
+
+test_expect_success 'a source that stops ends the capture after about 2.5 s, the file cut back' '
+    "$WAVTAP" rec -s20 -q >stdout 2>stderr </dev/null &
+    pid=$! &&
+    sleep 1.5 &&
+    pulse_suspend &&
+    suspended=$(now) &&
+    set +e && wait $pid && status=$? && set -e &&
+    ended=$(now) &&
+    pulse_resume &&
+    test_status 0 &&
+    test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.\n" &&
+    { awk -v a=$suspended -v b=$ended "BEGIN { exit !(b - a >= 2 && b - a < 6) }" ||
+        fail "stopped at $suspended, ended at $ended: not about 2.5 s later"; } &&
+    bytes=$(($(file_size rec.wav) - 44)) &&
+    test $((bytes % 17640)) = 0 && test $bytes -gt 0 &&
+    wave_ok rec.wav $bytes &&
+    counter_ok rec.wav
+'
+
+# The ALSA buffer holds 4 s at most; PulseAudio keeps a stalled client's audio far beyond it, so
+# nothing is lost when the reader comes back, and nothing must be said to be.
+test_expect_success 'a reader that stalls for 4.5 s loses nothing and reports nothing' '
+    run "$ALSA_PROBE" read mapper 44100 2 16 264600 -p 132300:4500 &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    counter_ok stdout --raw
+'
+
+test_done
