@@ -1,7 +1,9 @@
 #!/bin/bash
 # The ALSA source on PCMs that need no sound card, selected with AUDIODEV: ALSA's file plugin
 # reading known bytes from a file over a null device (not paced in real time), a PCM that only
-# takes A-law, and a name that does not exist. The configuration is ours alone.
+# takes A-law, and a name that does not exist. The configuration is ours alone. The recordings
+# run the device thread of the wave-input service, so the script also runs under TSan.
+# labels: threaded
 . "$(dirname "$0")/lib.sh"
 : "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
 

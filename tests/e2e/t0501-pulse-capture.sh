@@ -49,6 +49,14 @@ gap_at_most_one() {
 # Seconds since the epoch, with fractions.
 now() { date +%s.%N; }
 
+# Waits for the recording started in the background as $pid and sets $status.
+finish() {
+    set +e
+    wait "$pid"
+    status=$?
+    set -e
+}
+
 test_expect_success 'the default device records exactly 5 s: length, header, every frame in order' '
     run "$WAVTAP" rec -s5 &&
     test_status 0 &&
@@ -62,10 +70,12 @@ test_expect_success 'the default device records exactly 5 s: length, header, eve
 # loss in the recorder: the recording goes on when the audio comes back.
 test_expect_success 'AUDIODEV names the PCM; a source that pauses for 1 s is no error' '
     AUDIODEV=$WAVTAP_PULSE_PCM "$WAVTAP" rec -s3 -q >stdout 2>stderr </dev/null &
-    pid=$! &&
-    sleep 1 &&
-    pulse_suspend && sleep 1 && pulse_resume &&
-    set +e && wait $pid && status=$? && set -e &&
+    pid=$!
+    sleep 1
+    pulse_suspend
+    sleep 1
+    pulse_resume
+    finish
     test_status 0 &&
     test_stderr_is "" &&
     wave_ok rec.wav 529200 &&
@@ -74,11 +84,11 @@ test_expect_success 'AUDIODEV names the PCM; a source that pauses for 1 s is no 
 
 test_expect_success 'Ctrl+C after 2 s cuts the file back to the buffers captured, header to match' '
     "$WAVTAP" rec -s20 >stdout 2>stderr </dev/null &
-    pid=$! &&
-    for i in $(seq 100); do grep -qF "Avg Level" stderr && break; sleep 0.1; done &&
-    sleep 2 &&
-    kill -INT $pid &&
-    set +e && wait $pid && status=$? && set -e &&
+    pid=$!
+    for i in $(seq 100); do grep -qF "Avg Level" stderr && break; sleep 0.1; done
+    sleep 2
+    kill -INT $pid || fail "wavtap ended before Ctrl+C: $(cat -A stderr)"
+    finish
     test_status 0 &&
     tr "\r" "\n" <stderr | tail -n 1 >last-line &&
     { grep -qE "^  0:00:00  Avg Level: +[0-9]+ +[0-9]+\*\*\* Keyboard abort -- truncating output\.\.\.$" last-line ||
@@ -92,13 +102,13 @@ test_expect_success 'Ctrl+C after 2 s cuts the file back to the buffers captured
 
 test_expect_success 'a source that stops ends the capture after about 2.5 s, the file cut back' '
     "$WAVTAP" rec -s20 -q >stdout 2>stderr </dev/null &
-    pid=$! &&
-    sleep 1.5 &&
-    pulse_suspend &&
-    suspended=$(now) &&
-    set +e && wait $pid && status=$? && set -e &&
-    ended=$(now) &&
-    pulse_resume &&
+    pid=$!
+    sleep 1.5
+    pulse_suspend
+    suspended=$(now)
+    finish
+    ended=$(now)
+    pulse_resume
     test_status 0 &&
     test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.\n" &&
     { awk -v a=$suspended -v b=$ended "BEGIN { exit !(b - a >= 2 && b - a < 6) }" ||
@@ -118,4 +128,11 @@ test_expect_success 'a reader that stalls for 4.5 s loses nothing and reports no
     counter_ok stdout --raw
 '
 
+# When something failed, say how the server fared: a feeder that underran or a daemon that
+# ended explains gaps and silence that are not the recorder's.
+if [ "$tests_failed" -gt 0 ]; then
+    echo "# feeder underruns: $(pulse_feed_underruns)"
+    pulse_alive "$WAVTAP_PULSE_PID" ||
+        echo "# the daemon ended: $(tail -n 5 "$WAVTAP_PULSE_DIR/daemon.log" 2>/dev/null)"
+fi
 test_done
