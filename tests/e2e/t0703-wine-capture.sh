@@ -40,25 +40,41 @@ test_expect_success 'a 5 s recording is exact: length, header, every frame in or
     counter_ok rec.wav
 '
 
-test_expect_success 'Ctrl+C cuts the file back to the buffers captured, header to match' '
-    "$WAVTAP" rec -s20 >stdout 2>stderr </dev/null &
-    pid=$! &&
+# interrupted_recording FILE ARGS...: runs the program with ARGS in the background (standard
+# output to ./stdout), sends it Ctrl+C about a second after audio has reached FILE, and waits
+# for it to end; $status is then its exit status.
+interrupted_recording() {
+    local file=$1 pid i
+    shift
+    "$WAVTAP" "$@" >stdout 2>stderr </dev/null &
+    pid=$!
     for i in $(seq 200); do
-        [ "$(u32_at rec.wav 44 2>/dev/null)" -gt 0 ] 2>/dev/null && break
+        [ "$(u32_at "$file" 44 2>/dev/null)" -gt 0 ] 2>/dev/null && break
         sleep 0.1
-    done &&
-    sleep 1 &&
-    kill -INT $pid &&
-    wait_job $pid 20 &&
-    test_status 0 &&
-    grep -qF "*** Keyboard abort -- truncating output..." stderr &&
-    test "$(grep -cF "***" stderr)" = 1 &&
-    size=$(file_size rec.wav) &&
-    test $(((size - 44) % 17640)) = 0 &&
-    test "$size" -gt 44 && test "$size" -lt 3528044 &&
-    test_header_is rec.wav 44100 2 16 $((size - 44)) &&
-    counter_ok rec.wav
-'
+    done
+    sleep 1
+    kill -INT $pid
+    wait_job $pid 20
+}
+
+# The output, then the program's arguments. Standard output redirected to a file is rewound and
+# cut like a named file.
+while read -r file args; do
+    test_expect_success "Ctrl+C cuts $file back to the buffers captured, header to match" '
+        interrupted_recording '"$file $args"' &&
+        test_status 0 &&
+        grep -qF "*** Keyboard abort -- truncating output..." stderr &&
+        test "$(grep -cF "***" stderr)" = 1 &&
+        size=$(file_size '"$file"') &&
+        test $(((size - 44) % 17640)) = 0 &&
+        test "$size" -gt 44 && test "$size" -lt 3528044 &&
+        test_header_is '"$file"' 44100 2 16 $((size - 44)) &&
+        counter_ok '"$file"'
+    '
+done <<'CASES'
+rec.wav rec -s20
+stdout - -s20
+CASES
 
 # Wine lists two input devices for the private server, so -i3 (device 2) is the first one past
 # the end.
@@ -81,23 +97,24 @@ test_expect_success 'the prompt without a console does not wait' '
 # The prompt on a terminal, which Wine turns into the console: an extended key (Up, which
 # yields no character) starts the recording. Ctrl+C cannot be tried here: the terminal turns it
 # into SIGINT before Wine's console sees a key. The pane stays open after the program (the
-# sleep) so that the test ends the tmux server itself, also when it fails.
+# sleep), so it can still be read; the tmux server ends with the script.
 tmux_socket=wavtap-wine-$$
 at_exit "tmux -L $tmux_socket kill-server"
+pane() { tmux -L $tmux_socket capture-pane -p; }
 test_expect_success 'the prompt on a console waits for a key, and Up is one' '
     command -v tmux >/dev/null || fail "tmux is not installed" &&
     tmux -L $tmux_socket new-session -d -x 100 -y 10 \
         "\"$WAVTAP\" rec -s1 -p >stdout; echo \$? >rc; sleep 60" &&
     for i in $(seq 200); do
-        tmux -L $tmux_socket capture-pane -p | grep -qF "Ready to record" && break
+        pane | grep -qF "Ready to record" && break
         sleep 0.1
     done &&
-    tmux -L $tmux_socket capture-pane -p | grep -qF "Ready to record" &&
+    { pane | grep -qF "Ready to record" || fail "no prompt on the console: $(pane)"; } &&
     sleep 1.5 &&
-    test ! -e rc && test "$(u32_at rec.wav 44)" = 0 &&
+    { test ! -e rc && test "$(u32_at rec.wav 44)" = 0 || fail "recorded without a key"; } &&
     tmux -L $tmux_socket send-keys Up &&
     for i in $(seq 200); do test -e rc && break; sleep 0.1; done &&
-    tmux -L $tmux_socket kill-server &&
+    { test -e rc || fail "still running 20 s after the key: $(pane)"; } &&
     test "$(cat rc)" = 0 &&
     test "$(file_size rec.wav)" = 176444 &&
     counter_ok rec.wav
