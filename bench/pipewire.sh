@@ -46,10 +46,10 @@ pipewire_process_runs() {
 
 # Ends process pid: TERM, then KILL when it has not gone within about 3 s.
 pipewire_end_process() {
-    local pid=$1 i
+    local pid=$1 _
     [ -n "$pid" ] || return 0
     kill "$pid" 2>/dev/null || return 0
-    for i in $(seq 30); do
+    for _ in $(seq 30); do
         pipewire_process_runs "$pid" || break
         sleep 0.1
     done
@@ -68,23 +68,28 @@ pipewire_wait_for() {
     done
 }
 
+# Prints the path of the PCM plugin extracted under DIR, nothing when there is none.
+pipewire_find_plugin() {
+    find "$1/root" -name libasound_module_pcm_pipewire.so 2>/dev/null | head -n 1
+}
+
 pipewire_plugin() {
-    local dir=$1 arch so deb
-    arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)
-    so=usr/lib/$arch/alsa-lib/libasound_module_pcm_pipewire.so
-    if [ ! -f "$dir/root/$so" ]; then
+    local dir=$1 deb
+    if [ -z "$(pipewire_find_plugin "$dir")" ]; then
         mkdir -p "$dir" || return 1
-        rm -f "$dir"/pipewire-alsa_*.deb
-        # apt-get downloads as the _apt user into the current directory when it may write
-        # there; a fresh directory that only root can write makes it warn, which is harmless.
+        rm -rf "$dir"/pipewire-alsa_*.deb "$dir/root"
+        # apt-get downloads into the current directory; with empty package lists it needs an
+        # update first. As root into a directory _apt may not write, it warns, harmlessly.
         (cd "$dir" && apt-get download pipewire-alsa >"$dir/download.log" 2>&1) ||
+            { apt-get update -qq >>"$dir/download.log" 2>&1 &&
+                (cd "$dir" && apt-get download pipewire-alsa >>"$dir/download.log" 2>&1); } ||
             pipewire_fail "apt-get download pipewire-alsa failed: $(tail -n 3 "$dir/download.log")" ||
             return 1
-        deb=$(ls "$dir"/pipewire-alsa_*.deb | head -n 1)
+        deb=$(find "$dir" -maxdepth 1 -name 'pipewire-alsa_*.deb' | head -n 1)
         dpkg-deb -x "$deb" "$dir/root" || return 1
-        [ -f "$dir/root/$so" ] || pipewire_fail "no $so in $deb" || return 1
+        [ -n "$(pipewire_find_plugin "$dir")" ] || pipewire_fail "no PCM plugin in $deb" || return 1
     fi
-    WAVTAP_PIPEWIRE_PLUGIN=$dir/root/$so
+    WAVTAP_PIPEWIRE_PLUGIN=$(pipewire_find_plugin "$dir")
 }
 
 pipewire_start() {
