@@ -116,11 +116,12 @@ def stall_tables(rows):
 
 def beyond_table(rows):
     out = ["| path | tool | recording | stall | audio read | lost inside the audio read | "
-           "contiguous | what it said |", "|---|---|---|---|---|---|---|---|"]
+           "first gap at | contiguous | what it said |", "|---|---|---|---|---|---|---|---|---|"]
     for r in rows:
-        out.append("| %s | %s | %d s | %g s | %.1f s | %.2f s (%d frames) | %s | %s |" % (
+        gap = r.get("first_gap_s")
+        out.append("| %s | %s | %d s | %g s | %.1f s | %.2f s (%d frames) | %s | %s | %s |" % (
             r["path"], r["tool"], r["length"], r["stall"], r["seconds"], r["lost"] / RATE,
-            r["lost"],
+            r["lost"], "—" if gap is None else "%.2f s" % gap,
             "yes" if r["contiguous"] else "no",
             "`%s`" % first_message(r, 140) if r["said"] else "nothing"))
     return out
@@ -144,8 +145,8 @@ def cost_table(cost):
     row("CPU s per hour of audio (user + sys, median)", lambda v: "%.3f" % v["cpu_s_per_hour"])
     if base and base["cpu_s"] > 0:
         row("ratio to arecord", lambda v: "%.2f" % (v["cpu_s"] / base["cpu_s"]))
-    row("CPU s for the %d-s recording, each run" % cost["seconds"],
-        lambda v: " ".join("%.3f" % c for c in v["cpu_s_all"]))
+    row("CPU s for the %d-s recording: median (fastest–slowest run)" % cost["seconds"],
+        lambda v: "%.3f (%.3f–%.3f)" % (v["cpu_s"], min(v["cpu_s_all"]), max(v["cpu_s_all"])))
     row("peak resident memory", lambda v: "%.1f MiB" % (v["peak_rss_kib"] / 1024))
     row("write calls to the file", lambda v: "%d" % v["write_calls"])
     row("their sizes (count × bytes)", lambda v: sizes_text(v["write_sizes"]))
@@ -209,9 +210,11 @@ def targets(stall_rows, beyond_rows, cost):
         ours, theirs = cost["tools"]["wavtap"], cost["tools"]["arecord"]
         ratio = ours["cpu_s"] / theirs["cpu_s"] if theirs["cpu_s"] else float("inf")
         quiet = cost["tools"].get("wavtap -q")
-        out.append("- CPU per hour of audio no higher than arecord's: %s (ratio %.2f%s)" % (
-            "met" if ratio <= 1.0 else "**missed**", ratio,
-            "; with -q %.2f" % (quiet["cpu_s"] / theirs["cpu_s"]) if quiet else ""))
+        out.append("- CPU per hour of audio no higher than arecord's: %s (ratio %.2f%s; %.3f "
+                   "against %.3f CPU s per hour of audio)" % (
+                       "met" if ratio <= 1.0 else "**missed**", ratio,
+                       "; with -q %.2f" % (quiet["cpu_s"] / theirs["cpu_s"]) if quiet else "",
+                       ours["cpu_s_per_hour"], theirs["cpu_s_per_hour"]))
         data = ours["expected_bytes"]
         full = ours["write_sizes"].get(str(WRITE_SIZE), ours["write_sizes"].get(WRITE_SIZE, 0))
         other = {k: v for k, v in ours["write_sizes"].items() if int(k) != WRITE_SIZE}
@@ -260,7 +263,8 @@ def main():
         out.append("## Loss beyond the queue\n")
         out.append("A stall longer than wavtap's default queue (5 s), its 4 s reserve and the "
                    "device's buffer; through PulseAudio the server keeps about 24 s more, so "
-                   "the stall there is longer.\n")
+                   "the stall there is longer. Where a file has a gap, the audio before it is "
+                   "what the tool, the device and the server held while nobody read.\n")
         out += beyond_table(beyond_rows)
         out.append("")
     if cost:

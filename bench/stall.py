@@ -68,6 +68,23 @@ def checker_figures(path):
 PROBLEM = re.compile(r"at frame (\d+) \([^)]*\): (?:(\d+) silent frame|gap: .*\((\d+) frame)")
 
 
+def first_gap(problems):
+    """The position in frames of the first gap that is not a source glitch, None when none."""
+    silence_end = None
+    for line in problems:
+        match = PROBLEM.match(line)
+        if not match:
+            continue
+        position = int(match.group(1))
+        if match.group(2):
+            silence_end = position + int(match.group(2))
+        elif match.group(3):
+            if position != silence_end:
+                return position
+            silence_end = None
+    return None
+
+
 def source_glitches(problems):
     """Returns (gaps, frames) of the gaps that follow a run of silence at once: the feeder fell
     behind, the sink played silence, and the server then skipped ahead in the feeder's stream.
@@ -135,12 +152,14 @@ def main():
     frames = leading_int(figures.get("frames"))
     glitches, glitch_frames = source_glitches(figures.get("problems", []))
     lost = leading_int(figures.get("frames lost"))
+    gap = first_gap(figures.get("problems", []))
     result = {
         "stall": args.stall,
         "status": status,
         "frames": frames,
         "seconds": round(frames / RATE, 3),
         "lost": lost - glitch_frames,
+        "first_gap_s": None if gap is None else round(gap / RATE, 3),
         "source_glitches": glitches,
         "source_glitch_frames": glitch_frames,
         "repeated": leading_int(figures.get("frames repeated")),
