@@ -44,11 +44,11 @@ test_expect_success 'a 5 s recording is exact: length, header, every frame in or
 # output to ./stdout), sends it Ctrl+C about a second after audio has reached FILE, and waits
 # for it to end; $status is then its exit status.
 interrupted_recording() {
-    local file=$1 pid i
+    local file=$1 pid _
     shift
     "$WAVTAP" "$@" >stdout 2>stderr </dev/null &
     pid=$!
-    for i in $(seq 200); do
+    for _ in $(seq 200); do
         [ "$(u32_at "$file" 44 2>/dev/null)" -gt 0 ] 2>/dev/null && break
         sleep 0.1
     done

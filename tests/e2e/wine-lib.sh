@@ -10,8 +10,8 @@ export WINEPREFIX=${WINEPREFIX:-${WAVTAP_BUILD_DIR:?WAVTAP_BUILD_DIR must name t
 # wait_job PID SECONDS: waits at most SECONDS for the background job PID to end and sets
 # $status to its exit status. A job still running then is killed, and the wait fails.
 wait_job() {
-    local i
-    for i in $(seq $(($2 * 10))); do
+    local _
+    for _ in $(seq $(($2 * 10))); do
         kill -0 "$1" 2>/dev/null || break
         sleep 0.1
     done

@@ -7,7 +7,8 @@
 set -eu
 [ $# -eq 2 ] || { echo "usage: wine-prefix.sh start|stop DIR" >&2; exit 2; }
 # Wine takes only an absolute prefix path.
-export WINEPREFIX="$(realpath -m "$2")" WINEDEBUG=-all DISPLAY=
+WINEPREFIX=$(realpath -m "$2")
+export WINEPREFIX WINEDEBUG=-all DISPLAY=
 case $1 in
 start)
     command -v wine >/dev/null || { echo "wine-prefix.sh: wine is not installed" >&2; exit 1; }
