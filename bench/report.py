@@ -66,15 +66,20 @@ def cell(row):
         parts.append("exit status %s" % row["status"])
     if lost_something(row):
         parts.append("reported" if row["said"] else "**silent**")
-    # The feeder's hiccups reach every recording of the sink alike: noted, not counted.
+    own_silence = row["silence"] - row.get("upstream_silence", 0)
+    if own_silence > 0:
+        parts.append("%.2f s of silence inserted" % (own_silence / RATE))
+    # Faults of the sink itself reach the reference recording too: noted, not counted.
     notes = []
-    if row["silence"] > 0:
-        notes.append("%.2f s silence" % (row["silence"] / RATE))
-    if row.get("source_glitch_frames"):
-        notes.append("%.3f s skipped by the server" % (row["source_glitch_frames"] / RATE))
+    if row.get("upstream_silence"):
+        notes.append("%.2f s silence" % (row["upstream_silence"] / RATE))
+    if row.get("upstream_lost"):
+        notes.append("%.3f s skipped" % (row["upstream_lost"] / RATE))
+    if row.get("upstream_repeated"):
+        notes.append("%d frames out of order" % row["upstream_repeated"])
     text = ", ".join(parts) if parts else "0"
     if notes:
-        text += " (feeder fell behind: %s)" % ", ".join(notes)
+        text += " (in the sink itself: %s)" % ", ".join(notes)
     return text
 
 
@@ -253,11 +258,11 @@ def main():
                    "from what the reader got (gaps in the counter, or a recording that stopped "
                    "early) and whether the tool said so on standard error; 0 is the whole "
                    "recording, contiguous. wavtap's queue is 5 s by default and at most the "
-                   "recording's length, so -#q30 keeps %d s here. When the feeder of the sink "
-                   "falls behind (a busy machine), the sink plays silence and the server may "
-                   "then skip a little of the feeder's stream; every recording of the sink gets "
-                   "that alike, so it is noted in parentheses and not counted as the tool's "
-                   "loss.\n" % (length, min(30, length)))
+                   "recording's length, so -#q30 keeps %d s here. A reference recorder (the "
+                   "server's own client, parec or pw-record) records the same sink meanwhile: "
+                   "a fault it shows too happened in the sink itself (its feeder fell behind on "
+                   "a busy machine, say), so it is noted in parentheses and not counted as the "
+                   "tool's.\n" % (length, min(30, length)))
         out += stall_tables(stall_rows)
     if beyond_rows:
         out.append("## Loss beyond the queue\n")

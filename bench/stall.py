@@ -6,17 +6,24 @@ reader takes the 44-byte header and the first --lead seconds of audio, stops rea
 --stall seconds, then reads the rest until the command ends. The bytes read go to --out, which
 check_counter.py then checks.
 
+With --reference, a second recorder (a sound server's own client, always read at once) records
+the same sink from before the command starts until it ends, into a wave file. A fault that the
+reference shows too (the same gap, repeat or silence, named by the counter values around it)
+happened in the sink itself, upstream of both recorders: the feeder fell behind, or the server
+mixed something else in. Such faults are counted apart and not charged to the command.
+
 Prints one JSON object: the stall, the frames the file holds and the seconds they make, the
-frames lost in gaps, repeated and silent inside, whether the counter is contiguous, the gaps
-that come straight after silence (the feeder fell behind: not the tool's doing, counted
-apart), the command's exit status, its messages on standard error (with the countdown line
-and the "Recording WAVE" banner left out) and the wall time.
+frames lost in gaps, repeated and silent inside, whether the counter is contiguous, the
+faults shared with the reference, the command's exit status, its messages on standard error
+(with the countdown line and the "Recording WAVE" banner left out) and the wall time.
 """
 
 import argparse
 import json
 import os
 import re
+import shlex
+import signal
 import subprocess
 import sys
 import time
@@ -65,45 +72,27 @@ def checker_figures(path):
     return figures
 
 
-PROBLEM = re.compile(r"at frame (\d+) \([^)]*\): (?:(\d+) silent frame|gap: .*\((\d+) frame)")
+PROBLEM = re.compile(r"at frame (\d+) \([^)]*\): (?:(\d+) silent frame\(s\) after counter "
+                     r"(\d+)|(gap|repeat): expected (\d+), got (\d+) \((\d+) frame)")
 
 
-def first_gap(problems):
-    """The position in frames of the first gap that is not a source glitch, None when none."""
-    silence_end = None
+def faults(problems):
+    """Parses the checker's problem lines into (position, signature, kind, frames): the
+    signature names the fault by counter values, so that it matches the same fault in another
+    recording of the same signal."""
+    found = []
     for line in problems:
         match = PROBLEM.match(line)
         if not match:
             continue
         position = int(match.group(1))
         if match.group(2):
-            silence_end = position + int(match.group(2))
-        elif match.group(3):
-            if position != silence_end:
-                return position
-            silence_end = None
-    return None
-
-
-def source_glitches(problems):
-    """Returns (gaps, frames) of the gaps that follow a run of silence at once: the feeder fell
-    behind, the sink played silence, and the server then skipped ahead in the feeder's stream.
-    That happens upstream of the sink's monitor, so it is no loss of the recording tool's."""
-    gaps = frames = 0
-    silence_end = None
-    for line in problems:
-        match = PROBLEM.match(line)
-        if not match:
-            continue
-        position = int(match.group(1))
-        if match.group(2):
-            silence_end = position + int(match.group(2))
-        elif match.group(3):
-            if position == silence_end:
-                gaps += 1
-                frames += int(match.group(3))
-            silence_end = None
-    return gaps, frames
+            found.append((position, ("silence", match.group(3)), "silence", int(match.group(2))))
+        else:
+            kind = match.group(4)
+            found.append((position, (kind, match.group(5), match.group(6)), kind,
+                          int(match.group(7))))
+    return found
 
 
 def leading_int(text, default=0):
@@ -117,6 +106,9 @@ def main():
     parser.add_argument("--lead", type=float, default=1.0, help="seconds read before the stall")
     parser.add_argument("--out", required=True, help="where the bytes read go")
     parser.add_argument("--timeout", type=float, default=180, help="longest the command may run")
+    parser.add_argument("--reference", metavar="COMMAND",
+                        help="a recorder of the same sink, given the path of its wave file as "
+                        "its last argument; stopped with SIGINT once the command has ended")
     parser.add_argument("command", nargs=argparse.REMAINDER, help="-- COMMAND ARGS...")
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -124,6 +116,13 @@ def main():
         parser.error("no command")
 
     err_path = args.out + ".stderr"
+    reference = reference_path = None
+    if args.reference:
+        reference_path = args.out + ".reference.wav"
+        reference = subprocess.Popen(shlex.split(args.reference) + [reference_path],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
     started = time.monotonic()
     with open(err_path, "wb") as err, open(args.out, "wb") as out:
         tool = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -145,28 +144,49 @@ def main():
             tool.kill()
             status = "timeout"
     ended = time.monotonic()
+    shared = set()
+    reference_frames = None
+    if reference:
+        reference.send_signal(signal.SIGINT)
+        try:
+            reference.wait(10)
+        except subprocess.TimeoutExpired:
+            reference.kill()
+            reference.wait()
+        reference_figures = checker_figures(reference_path)
+        reference_frames = leading_int(reference_figures.get("frames"), None)
+        shared = {f[1] for f in faults(reference_figures.get("problems", []))}
+        os.unlink(reference_path)
     with open(err_path, "rb") as err:
         said = messages(err.read().decode("utf-8", "replace"))
 
     figures = checker_figures(args.out)
     frames = leading_int(figures.get("frames"))
-    glitches, glitch_frames = source_glitches(figures.get("problems", []))
-    lost = leading_int(figures.get("frames lost"))
-    gap = first_gap(figures.get("problems", []))
+    found = faults(figures.get("problems", []))
+    upstream = [f for f in found if f[1] in shared]
+    own = [f for f in found if f[1] not in shared]
+
+    def total(items, kind):
+        return sum(f[3] for f in items if f[2] == kind)
+
+    gaps = [f for f in own if f[2] == "gap"]
     result = {
         "stall": args.stall,
         "status": status,
         "frames": frames,
         "seconds": round(frames / RATE, 3),
-        "lost": lost - glitch_frames,
-        "first_gap_s": None if gap is None else round(gap / RATE, 3),
-        "source_glitches": glitches,
-        "source_glitch_frames": glitch_frames,
-        "repeated": leading_int(figures.get("frames repeated")),
+        "lost": leading_int(figures.get("frames lost")) - total(upstream, "gap"),
+        "repeated": leading_int(figures.get("frames repeated")) - total(upstream, "repeat"),
         "silence": leading_int(figures.get("silence inside")),
         "leading_silence": leading_int(figures.get("leading silence")),
+        "first_gap_s": round(gaps[0][0] / RATE, 3) if gaps else None,
+        "upstream_faults": len(upstream),
+        "upstream_lost": total(upstream, "gap"),
+        "upstream_repeated": total(upstream, "repeat"),
+        "upstream_silence": total(upstream, "silence"),
+        "reference_frames": reference_frames,
         "contiguous": figures.get("contiguous") == "yes"
-        or (lost == glitch_frames and figures.get("repeats") == "0"),
+        or not any(f[2] in ("gap", "repeat") for f in own),
         "checker": figures.get("checker_error") or "; ".join(figures.get("problems", [])[:5]),
         "said": said,
         "lead_read_s": round(stall_start - started, 3),
