@@ -192,19 +192,19 @@ pulse_stop() {
         ALSA_CONFIG_PATH WAVTAP_PULSE_SINK WAVTAP_PULSE_SOURCE WAVTAP_PULSE_PCM
 }
 
-# Prints the sink's sample spec, e.g. "s16le 2ch 44100Hz".
-pulse_sink_spec() {
+# Prints the sink's sample format, e.g. "s16le 2ch 44100Hz".
+pulse_sink_format() {
     pulse_ctl list sinks short | awk -v s="$WAVTAP_PULSE_SINK" '$2 == s { print $4, $5, $6 }'
 }
 
 pulse_feed() {
-    local first=${1:-1} spec rate deadline
+    local first=${1:-1} format rate deadline
     [ -n "${WAVTAP_PULSE_DIR:-}" ] || pulse_fail "no server; call pulse_start first" || return 1
     [ ! -f "$WAVTAP_PULSE_DIR/feeder.pid" ] || pulse_fail "a feeder is already running" || return 1
-    spec=$(pulse_sink_spec)
-    case $spec in
-    "s16le 2ch "*Hz) rate=${spec##* } rate=${rate%Hz} ;;
-    *) pulse_fail "the counter needs a s16le 2-channel sink, not '$spec'" || return 1 ;;
+    format=$(pulse_sink_format)
+    case $format in
+    "s16le 2ch "*Hz) rate=${format##* } rate=${rate%Hz} ;;
+    *) pulse_fail "the counter needs a s16le 2-channel sink, not '$format'" || return 1 ;;
     esac
     # pacat plays at the rate the sink consumes, so the pipe paces the generator. The pipeline's
     # $! is pacat; the generator ends when pacat does.
