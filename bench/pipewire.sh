@@ -30,30 +30,13 @@
 # $WAVTAP_PIPEWIRE_DIR/*.log.
 
 WAVTAP_BENCH_DIR_OF_PIPEWIRE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# pulse_end_process: the sound-server fixture's way of ending a process by its id.
+# shellcheck source=tests/soundserver/pulse.sh
+. "$WAVTAP_BENCH_DIR_OF_PIPEWIRE/../tests/soundserver/pulse.sh"
 
 pipewire_fail() {
     echo "pipewire.sh: $*" >&2
     return 1
-}
-
-# Succeeds while process pid runs: a zombie that nobody has reaped yet has ended.
-pipewire_process_runs() {
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    stat=${stat##*) }
-    [ "${stat%% *}" != Z ]
-}
-
-# Ends process pid: TERM, then KILL when it has not gone within about 3 s.
-pipewire_end_process() {
-    local pid=$1 _
-    [ -n "$pid" ] || return 0
-    kill "$pid" 2>/dev/null || return 0
-    for _ in $(seq 30); do
-        pipewire_process_runs "$pid" || break
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null || :
 }
 
 # Waits until the command given succeeds, failing after the timeout.
@@ -163,7 +146,7 @@ pipewire_feed() {
     # pw-cat plays at the rate the graph runs, so the pipe paces the generator; the
     # pipeline's $! is pw-cat, and the generator ends when pw-cat does.
     (
-        python3 "$WAVTAP_BENCH_DIR_OF_PIPEWIRE/../tests/soundserver/counter_signal.py" \
+        python3 "$WAVTAP_SOUNDSERVER_DIR/counter_signal.py" \
             --start "$first" --ready "$dir/feeder.ready" 2>>"$dir/feeder.log" |
             pw-cat --playback --target wavtap_sink --rate 44100 --channels 2 --format s16 \
                 --latency "${WAVTAP_FEED_LATENCY_MSEC:-200}ms" - >/dev/null 2>>"$dir/feeder.log" &
@@ -182,7 +165,7 @@ pipewire_feed() {
 pipewire_feed_stop() {
     local file=${WAVTAP_PIPEWIRE_DIR:-/nonexistent}/feeder.pid
     [ -f "$file" ] || return 0
-    pipewire_end_process "$(cat "$file")"
+    pulse_end_process "$(cat "$file")"
     rm -f "$file"
 }
 
@@ -191,7 +174,7 @@ pipewire_stop() {
     [ -n "$dir" ] || return 0
     pipewire_feed_stop
     for name in wireplumber pipewire dbus; do
-        [ ! -f "$dir/$name.pid" ] || pipewire_end_process "$(cat "$dir/$name.pid")"
+        [ ! -f "$dir/$name.pid" ] || pulse_end_process "$(cat "$dir/$name.pid")"
     done
     rm -rf "$dir"
     unset WAVTAP_PIPEWIRE_DIR WAVTAP_PIPEWIRE_PCM ALSA_CONFIG_PATH XDG_RUNTIME_DIR \
