@@ -49,18 +49,7 @@ wait_for_text() {
 }
 
 # finish: waits (at most 30 s, then kills it) for the background recording and sets $status.
-finish() {
-    local watchdog
-    (sleep 30 && kill -KILL "$pid") >/dev/null 2>&1 &
-    watchdog=$!
-    set +e
-    wait "$pid"
-    status=$?
-    kill "$watchdog" 2>/dev/null
-    wait "$watchdog" 2>/dev/null
-    set -e
-    [ "$status" -ne 137 ] || fail "the recording did not end within 30 s"
-}
+finish() { wait_job "$pid" 30; }
 
 # Bytes of audio in N buffers of the default format (44100 Hz stereo 16-bit, 10 a second).
 default_bytes() { echo $(($1 * 17640)); }

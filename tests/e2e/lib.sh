@@ -63,6 +63,24 @@ run() {
 
 fail() { echo "FAIL: $*" >&2; return 1; }
 
+# wait_job PID SECONDS: waits at most SECONDS for the background job PID to end and sets
+# $status to its exit status. A job still running then is killed, and the wait fails.
+wait_job() {
+    local _
+    for _ in $(seq $(($2 * 10))); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$1" 2>/dev/null; then
+        kill -9 "$1" 2>/dev/null
+        wait "$1" 2>/dev/null
+        fail "process $1 still ran after $2 s"
+        return 1
+    fi
+    status=0
+    wait "$1" || status=$?
+}
+
 test_status() {
     [ "$status" -eq "$1" ] || fail "exit status $status, expected $1; stderr: $(cat stderr)"
 }

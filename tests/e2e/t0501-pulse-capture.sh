@@ -49,13 +49,9 @@ gap_at_most_one() {
 # Seconds since the epoch, with fractions.
 now() { date +%s.%N; }
 
-# Waits for the recording started in the background as $pid and sets $status.
-finish() {
-    set +e
-    wait "$pid"
-    status=$?
-    set -e
-}
+# Waits (at most 30 s, then kills it) for the recording started in the background as $pid and
+# sets $status.
+finish() { wait_job "$pid" 30; }
 
 test_expect_success 'the default device records exactly 5 s: length, header, every frame in order' '
     run "$WAVTAP" rec -s5 &&
