@@ -7,11 +7,17 @@
 // lacks. The rate is set exactly: a rate the PCM cannot give is WAVERR_BADFORMAT.
 //
 // Losses. An overrun (-EPIPE) or a suspend (-ESTRPIPE) makes the next read return
-// WAVE_SOURCE_LOST; the PCM is then restarted, so later reads go on after the gap. Some
-// sound-server plugins (PipeWire's, in the versions Debian 12 ships) drop audio without an error
-// when their client stops reading for a while, so reads also compare the frames the device has
-// delivered and still holds with what the monotonic clock says it must have delivered since
-// the start (see the clock check below).
+// WAVE_SOURCE_LOST; the PCM is then restarted, so later reads go on after the gap. ALSA's
+// documentation says that a PCM in the XRUN state fails every read until snd_pcm_prepare,
+// which drops what its buffer held, so after a reported overrun nothing more can be kept.
+// Sound-server plugins drop audio without an error when their client stops reading for a
+// while (PulseAudio beyond the ~24 s it keeps, PipeWire beyond its ring or whenever the
+// process is stopped), so reads also compare the frames the device has delivered and still
+// holds with what the monotonic clock says it must have delivered since the start (the loss
+// detector, loss_detector.h). Both plugins keep the oldest audio and drop what comes after
+// (seen with the counter signal through both servers), so when the detector finds frames
+// missing, the frames the PCM holds at that moment all came before the gap: reads hand those
+// over first and report the loss after them.
 //
 // ALSA's own messages are caught by an error handler and kept for the problem description;
 // nothing is printed.
@@ -26,52 +32,25 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/alsa/alsa_calls.h"
+#include "platform/alsa/loss_detector.h"
+#include "platform/posix/process_stops.h"
 #include "platform/posix/wave_source.h"
 
 #define DEVICE_BUFFER_US 4000000u /* device buffer asked for: up to 4 s, as the device allows */
 #define PERIOD_US 100000u         /* reads of about one capture buffer */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
+#define RESUME_TRIES 100          /* a suspended device is asked to resume up to this often... */
+#define RESUME_PAUSE_NS 10000000  /* ...this far apart */
 
-/* The clock check. A device paced in real time that was started at time T0 and has handed over
-   F frames must, at time t, hold about rate * (t - T0) - F frames. The "deficit" rate * (t - T0)
-   - F - avail is therefore a constant (the start-up latency) plus a slow drift (the device's
-   clock against the system's) plus up to a period or so of jitter (devices and servers deliver
-   in blocks, and a busy server delivers late). Frames lost without a report make it jump by
-   their number. Each read checks before it hands over anything, so everything returned before a
-   loss is contiguous.
-   - The baseline follows the deficit down at once and up with a lag of half the tolerance,
-     which absorbs drift and jitter.
-   - A loss is a rise of more than the tolerance over the baseline since the last check, in a
-     pause between checks at least as long as the rise: a plugin only drops audio that its
-     client left unread, so audio that a server delivers late while reads wait for it (the
-     checks then come a read timeout apart, and the baseline follows) never counts.
-   - A full device buffer may hide more: PulseAudio keeps audio beyond the ALSA buffer (only
-     its delay tells how much). So when the buffer is full, the device holds the larger of
-     avail and delay; a rise that remains is reported as an overflow of up to that much.
-   - Start-up: until WARM_UP_S after the first frame was read, the baseline simply follows the
-     deficit, so a slow start never counts as loss.
-   - Only paced devices are checked: those with a sound card beneath (hw, plughw, dsnoop, ...),
-     or a sound-server I/O plugin (pulse, pipewire, jack), also beneath plug or route layers.
-     ALSA's null and file PCMs hand over their whole buffer at once and run as fast as they are
-     read, so that a stall of the program would look like a loss: they are never checked.
-   - A checked device that ever holds more than the clock allows (by RUN_AHEAD_S plus a period
-     plus 1% of the time since the start) is not paced after all, and the check is off for the
-     rest of that run. */
-#define TOLERANCE_S 0.25 /* least deficit rise counted as loss (at least two periods) */
-#define WARM_UP_S 0.5    /* seconds after the first frame read in which the baseline is set */
-#define RUN_AHEAD_S 0.25 /* how far ahead of the clock a paced device may seem to run */
-
-/* What the clock check knows about the current run of the stream. Device thread only, apart
-   from the reset at start. */
-struct PaceWatch {
-    bool on;                /* the check applies to this run */
-    double started;         /* monotonic time at which the stream was started, seconds */
-    double first_frame;     /* monotonic time the first frame was read, 0 before that */
-    double baseline;        /* the device's usual deficit, frames */
-    double last_check;      /* monotonic time of the last check (or the start) */
-    double last_read;       /* monotonic time the last read ended (or the start) */
-    uint64_t frames_read;   /* frames handed over since the start */
-    snd_pcm_uframes_t left; /* frames the device still held when the last read ended */
+/* A loss that the detector has suspected or found: the frames still held from before it are
+   handed over first. */
+struct PendingGap {
+    bool open;                /* a loss is suspected or found */
+    bool found;               /* the detector has confirmed it */
+    bool overflowed;          /* the device's buffer was full when it was first seen */
+    snd_pcm_uframes_t before; /* frames still to hand over that came before the gap */
+    double frames;            /* frames missing, as last measured */
 };
 
 struct WaveSource {
@@ -82,7 +61,12 @@ struct WaveSource {
     snd_pcm_uframes_t period_frames; /* the device period, frames */
     bool paced;                      /* a sound card or a sound server beneath: clock-checked */
     bool broken;                     /* failed for good: every read returns WAVE_SOURCE_FAILED */
-    PaceWatch watch;                 /* the clock check's state */
+    LossDetector detector;           /* the clock check of the current run */
+    uint64_t frames_read;            /* frames handed over in the current run */
+    double waited;                   /* seconds waited on the device since the last check */
+    PendingGap gap;                  /* a loss being handed over up to */
+    double last_read;                /* monotonic time the last read ended (or the start) */
+    snd_pcm_uframes_t left;          /* frames the device still held when it ended */
     char problem[PROBLEM_SIZE];      /* the last loss or failure, one line */
 };
 
@@ -153,6 +137,10 @@ static void set_problem(WaveSource* source, const char* format, ...) {
         append_text(source->problem, sizeof source->problem, ")");
     }
 }
+
+/* ALSA's own calls (see alsa_calls.h). */
+AlsaCalls alsa_calls = {snd_pcm_avail,   snd_pcm_readi,  snd_pcm_wait,  snd_pcm_delay,
+                        snd_pcm_prepare, snd_pcm_resume, snd_pcm_start, snd_pcm_state};
 
 static double monotonic_seconds(void) {
     struct timespec now;
@@ -334,6 +322,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
         return result;
     }
     source->paced = pcm_is_paced(source->pcm);
+    watch_process_stops();
     open_sources++;
     *source_out = source;
     return MMSYSERR_NOERROR;
@@ -341,23 +330,25 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
 
 /* ---- running -------------------------------------------------------------------------- */
 
-/* Starts a new run of the clock check at the current moment. */
+/* Starts a new run of the stream's bookkeeping at the current moment. */
 static void restart_watch(WaveSource* source) {
-    PaceWatch* watch = &source->watch;
-    memset(watch, 0, sizeof *watch);
-    watch->on = source->paced;
-    watch->started = monotonic_seconds();
-    watch->last_check = watch->started;
-    watch->last_read = watch->started;
+    double now = monotonic_seconds();
+    loss_detector_start(&source->detector, now, source->rate, (double)source->period_frames,
+                        source->paced);
+    source->frames_read = 0;
+    source->waited = 0;
+    source->gap = PendingGap();
+    source->last_read = now;
+    source->left = 0;
 }
 
 /* Prepares the PCM if it needs it and starts it. Returns 0 or ALSA's error. */
 static int start_pcm(WaveSource* source) {
-    snd_pcm_state_t state = snd_pcm_state(source->pcm);
+    snd_pcm_state_t state = alsa_calls.state(source->pcm);
     if (state == SND_PCM_STATE_RUNNING) return 0;
     int err = 0;
-    if (state != SND_PCM_STATE_PREPARED) err = snd_pcm_prepare(source->pcm);
-    if (err >= 0) err = snd_pcm_start(source->pcm);
+    if (state != SND_PCM_STATE_PREPARED) err = alsa_calls.prepare(source->pcm);
+    if (err >= 0) err = alsa_calls.start(source->pcm);
     if (err >= 0) restart_watch(source);
     return err;
 }
@@ -384,51 +375,7 @@ MMRESULT wave_source_stop(WaveSource* source) {
 /* Seconds of audio the device produced that no read handed over, as of now: what it still held
    when the last read ended plus what came in since. */
 static double seconds_unread(WaveSource* source, double now) {
-    const PaceWatch* watch = &source->watch;
-    return (double)watch->left / source->rate + (now - watch->last_read);
-}
-
-/* Returns the number of frames lost without a report since the last read, 0 when none (see
-   the clock check at the top). now was taken before avail was read. */
-static double unreported_loss(WaveSource* source, double now, snd_pcm_uframes_t avail) {
-    PaceWatch* watch = &source->watch;
-    if (!watch->on) return 0;
-    double pause = now - watch->last_check;
-    watch->last_check = now;
-    snd_pcm_sframes_t held = (snd_pcm_sframes_t)avail, delay;
-    if (avail + source->period_frames >= source->buffer_frames &&
-        snd_pcm_delay(source->pcm, &delay) == 0 && delay > held)
-        held = delay;
-    double rate = source->rate;
-    double elapsed = now - watch->started;
-    double deficit = rate * elapsed - (double)watch->frames_read - (double)held;
-    double run_ahead = rate * (RUN_AHEAD_S + 0.01 * elapsed) + (double)source->period_frames;
-    if (deficit < -run_ahead) {
-        watch->on = false;
-        return 0;
-    }
-    if (watch->first_frame == 0 || now - watch->first_frame < WARM_UP_S) {
-        watch->baseline = deficit;
-        return 0;
-    }
-    double tolerance = std::max(rate * TOLERANCE_S, 2.0 * (double)source->period_frames);
-    double rise = deficit - watch->baseline;
-    if (rise > tolerance && rise <= rate * pause) {
-        watch->baseline = deficit;
-        return rise;
-    }
-    watch->baseline = std::min(watch->baseline, deficit);
-    watch->baseline = std::max(watch->baseline, deficit - tolerance / 2);
-    return 0;
-}
-
-/* Notes the end of a read that left the device holding left frames. */
-static void note_read(WaveSource* source, snd_pcm_uframes_t got, snd_pcm_uframes_t left) {
-    PaceWatch* watch = &source->watch;
-    watch->last_read = monotonic_seconds();
-    watch->frames_read += got;
-    watch->left = left;
-    if (got > 0 && watch->first_frame == 0) watch->first_frame = watch->last_read;
+    return (double)source->left / source->rate + (now - source->last_read);
 }
 
 /* Handles ALSA's error err from a read. Returns what the read returns: 0 for an interrupted or
@@ -440,15 +387,15 @@ static int32_t read_error(WaveSource* source, int err) {
     if (err == -EPIPE) {
         set_problem(source, "input overran, about %.1f s of audio lost",
                     seconds_unread(source, now));
-        err = snd_pcm_prepare(source->pcm);
+        err = alsa_calls.prepare(source->pcm);
     } else if (err == -ESTRPIPE) {
         set_problem(source, "device suspended, audio lost");
         int tries = 0;
-        while ((err = snd_pcm_resume(source->pcm)) == -EAGAIN && tries++ < 100) {
-            struct timespec pause = {0, 10000000};
+        while ((err = alsa_calls.resume(source->pcm)) == -EAGAIN && tries++ < RESUME_TRIES) {
+            struct timespec pause = {0, RESUME_PAUSE_NS};
             nanosleep(&pause, nullptr);
         }
-        if (err < 0) err = snd_pcm_prepare(source->pcm);
+        if (err < 0) err = alsa_calls.prepare(source->pcm);
     } else {
         if (err == -ENODEV)
             set_problem(source, "device disconnected");
@@ -467,41 +414,96 @@ static int32_t read_error(WaveSource* source, int err) {
     return WAVE_SOURCE_LOST;
 }
 
+/* Checks for a loss at time now, with avail frames in the device, before anything is handed
+   over; opens, updates or closes the pending gap. A full device may hold more than avail
+   shows (PulseAudio keeps audio beyond the ALSA buffer; only its delay tells how much, and
+   only roughly: that count is trusted up to one period less). */
+static void check_for_loss(WaveSource* source, double now, snd_pcm_uframes_t avail) {
+    bool full = avail + source->period_frames >= source->buffer_frames;
+    double held = (double)avail;
+    snd_pcm_uframes_t before = avail;
+    snd_pcm_sframes_t delay;
+    if (full && source->detector.on && alsa_calls.delay(source->pcm, &delay) == 0 &&
+        delay > (snd_pcm_sframes_t)avail) {
+        held = (double)delay;
+        before = std::max<snd_pcm_uframes_t>(
+            avail, (snd_pcm_uframes_t)delay - std::min<snd_pcm_uframes_t>((snd_pcm_uframes_t)delay,
+                                                                          source->period_frames));
+    }
+    LossReading reading = {now, source->frames_read, held, source->waited};
+    source->waited = 0;
+    LossVerdict verdict = loss_detector_check(&source->detector, &reading);
+    PendingGap* gap = &source->gap;
+    if (verdict.kind == LOSS_NONE) {
+        if (!gap->found) *gap = PendingGap(); /* a suspicion that came to nothing */
+        return;
+    }
+    if (!gap->open) {
+        gap->open = true;
+        gap->overflowed = full;
+        gap->before = before;
+    }
+    gap->frames = verdict.frames;
+    if (verdict.kind == LOSS_FOUND) gap->found = true;
+}
+
+/* Waits up to timeout_ms for audio, adding the time to the waits the detector is told of
+   unless the process was stopped meanwhile. Returns snd_pcm_wait's result. */
+static int wait_for_audio(WaveSource* source, uint32_t timeout_ms) {
+    uint32_t continues = process_continues();
+    double from = monotonic_seconds();
+    int ready = alsa_calls.wait(source->pcm, timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
+    if (process_continues() == continues) source->waited += monotonic_seconds() - from;
+    return ready;
+}
+
+/* Hands over up to wanted of avail frames into dest. */
+static int32_t take_frames(WaveSource* source, void* dest, snd_pcm_uframes_t wanted,
+                           snd_pcm_uframes_t avail) {
+    snd_pcm_sframes_t got = alsa_calls.readi(source->pcm, dest, std::min(wanted, avail));
+    if (got < 0) return read_error(source, (int)got);
+    source->last_read = monotonic_seconds();
+    source->frames_read += (uint64_t)got;
+    source->left = avail - (snd_pcm_uframes_t)got;
+    if (source->gap.open)
+        source->gap.before -= std::min(source->gap.before, (snd_pcm_uframes_t)got);
+    return (int32_t)(got * source->frame_bytes);
+}
+
 int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms) {
     if (source->broken) return WAVE_SOURCE_FAILED;
     clear_alsa_message();
     snd_pcm_uframes_t wanted =
         std::min<snd_pcm_uframes_t>(max_bytes / source->frame_bytes, source->buffer_frames);
     if (wanted == 0) return 0;
-
-    double now = monotonic_seconds();
-    snd_pcm_sframes_t avail = snd_pcm_avail(source->pcm);
-    if (avail < 0) return read_error(source, (int)avail);
-    double lost = unreported_loss(source, now, (snd_pcm_uframes_t)avail);
-    if (lost > 0) {
-        if ((snd_pcm_uframes_t)avail + source->period_frames >= source->buffer_frames)
-            set_problem(source, "input buffer overflowed, up to %.1f s of audio lost",
-                        lost / source->rate);
-        else
-            set_problem(source, "input lost about %.1f s of audio without reporting an overrun",
-                        lost / source->rate);
-        return WAVE_SOURCE_LOST;
-    }
-    if (avail == 0) {
-        int ready = snd_pcm_wait(source->pcm, timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
-        if (ready < 0) return read_error(source, ready);
-        if (ready > 0) avail = snd_pcm_avail(source->pcm);
+    for (bool waited = false;; waited = true) {
+        double now = monotonic_seconds();
+        snd_pcm_sframes_t avail = alsa_calls.avail(source->pcm);
         if (avail < 0) return read_error(source, (int)avail);
-        if (avail == 0) {
-            note_read(source, 0, 0);
+        check_for_loss(source, now, (snd_pcm_uframes_t)avail);
+        PendingGap* gap = &source->gap;
+        if (gap->open && gap->before > 0) {
+            wanted = std::min(wanted, gap->before);
+        } else if (gap->found) {
+            double seconds = gap->frames / source->rate;
+            if (gap->overflowed)
+                set_problem(source, "input buffer overflowed, up to %.1f s of audio lost", seconds);
+            else
+                set_problem(source, "input lost about %.1f s of audio without reporting an overrun",
+                            seconds);
+            *gap = PendingGap();
+            return WAVE_SOURCE_LOST;
+        } else if (gap->open) {
+            /* What came before the gap is handed over; the rest waits for the verdict. */
+            struct timespec pause = {0, (long)std::min<uint32_t>(timeout_ms, 50) * 1000000};
+            nanosleep(&pause, nullptr);
             return 0;
         }
+        if (avail > 0) return take_frames(source, dest, wanted, (snd_pcm_uframes_t)avail);
+        if (waited) return 0;
+        int ready = wait_for_audio(source, timeout_ms);
+        if (ready < 0) return read_error(source, ready);
     }
-    snd_pcm_sframes_t got =
-        snd_pcm_readi(source->pcm, dest, std::min<snd_pcm_uframes_t>(wanted, avail));
-    if (got < 0) return read_error(source, (int)got);
-    note_read(source, (snd_pcm_uframes_t)got, (snd_pcm_uframes_t)(avail - got));
-    return (int32_t)(got * source->frame_bytes);
 }
 
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size) {
