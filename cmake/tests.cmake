@@ -20,6 +20,13 @@ if(NOT WIN32)
   add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*)
   set_tests_properties(unit/threaded PROPERTIES LABELS threaded)
 
+  # The ALSA source with its stream's calls made to fail, over ALSA's null PCM.
+  add_executable(wavtap_alsa_unit tests/alsa/source_alsa_test.cpp ${alsa_sources})
+  target_link_libraries(wavtap_alsa_unit PRIVATE wavtap_core ALSA::ALSA GTest::gtest
+    GTest::gtest_main)
+  gtest_discover_tests(wavtap_alsa_unit TEST_PREFIX "alsa/" DISCOVERY_TIMEOUT 30
+    PROPERTIES LABELS unit)
+
   # The key prompt on its own, for the terminal end-to-end script.
   add_executable(key_prompt_probe tests/tools/key_prompt_probe.cpp)
   target_link_libraries(key_prompt_probe PRIVATE wavtap_core)

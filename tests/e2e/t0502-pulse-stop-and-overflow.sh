@@ -1,0 +1,65 @@
+#!/bin/bash
+# Recordings through the private PulseAudio server that outlast a stop: the whole process
+# stopped (kill -STOP, kill -CONT) while the server keeps its audio, and a reader stalled for
+# longer than every layer together can keep, so that the server drops audio. The counter signal
+# shows every frame in its place.
+# labels: realtime
+. "$(dirname "$0")/lib.sh"
+. "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
+unset AUDIODEV
+
+at_exit pulse_stop
+if ! pulse_start || ! pulse_feed; then
+    echo "not ok - the private PulseAudio server and its feeder start"
+    tests_failed=$((tests_failed + 1))
+    test_done
+fi
+
+# counter_ok FILE [options]: the recording is one contiguous run of the counter signal.
+counter_ok() {
+    check_counter "$@" >counter.txt || {
+        cat counter.txt
+        fail "not contiguous; the feeder underran $(pulse_feed_underruns) time(s) so far"
+    }
+}
+
+test_expect_success 'a process stopped for 4 s loses nothing, and the take runs to its end' '
+    "$WAVTAP" rec -s12 >stdout 2>stderr </dev/null &
+    pid=$! &&
+    for i in $(seq 100); do grep -qF "Avg Level" stderr && break; sleep 0.1; done &&
+    sleep 2 &&
+    kill -STOP $pid &&
+    sleep 4 &&
+    kill -CONT $pid &&
+    wait_job $pid 30 &&
+    test_status 0 &&
+    { ! tr "\r" "\n" <stderr | grep -F "***" || fail "$(tr "\r" "\n" <stderr | grep -F "***")"; } &&
+    test "$(file_size rec.wav)" = $((44 + 12 * 176400)) &&
+    counter_ok rec.wav
+'
+
+# With one second of buffers queued, the reader stalls 40 s: the 1 s queue, the 4 s reserve,
+# the 4 s ALSA buffer and the ~24 s the server keeps for a client hold less than that. The
+# file must hold everything up to the first frame the server dropped.
+test_expect_success 'beyond what every layer keeps: the file holds all audio before the gap' '
+    { "$WAVTAP" - -s90 -q -#q1 2>stderr </dev/null; echo $? >status; } |
+        python3 -c "import sys, time
+i, o = sys.stdin.buffer, sys.stdout.buffer
+o.write(i.read(44 + 2 * 176400)); o.flush()
+time.sleep(40)
+o.write(i.read())" >got.wav &&
+    status=$(cat status) &&
+    test_status 0 &&
+    grep -E "^\*\*\* Capture error during unknown: input buffer overflowed, up to [0-9.]+ s of audio lost$" stderr &&
+    tail -c +45 got.wav >got.raw &&
+    counter_ok got.raw --raw &&
+    seconds=$(($(file_size got.raw) / 176400)) &&
+    { test $seconds -ge 28 || fail "only $seconds s before the gap"; }
+'
+
+if [ "$tests_failed" -gt 0 ]; then
+    echo "# feeder underruns: $(pulse_feed_underruns)"
+    pulse_alive "$WAVTAP_PULSE_PID" ||
+        echo "# the daemon ended: $(tail -n 5 "$WAVTAP_PULSE_DIR/daemon.log" 2>/dev/null)"
+fi
+test_done
