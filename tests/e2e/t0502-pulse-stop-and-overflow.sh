@@ -2,7 +2,7 @@
 # Recordings through the private PulseAudio server that outlast a stop: the whole process
 # stopped (kill -STOP, kill -CONT) while the server keeps its audio, and a reader stalled for
 # longer than every layer together can keep, so that the server drops audio. The counter signal
-# shows every frame in its place.
+# shows every frame in its place. Also 8-bit audio converted from the server's 16-bit samples.
 # labels: realtime
 . "$(dirname "$0")/lib.sh"
 . "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
@@ -55,6 +55,16 @@ o.write(i.read())" >got.wav &&
     counter_ok got.raw --raw &&
     seconds=$(($(file_size got.raw) / 176400)) &&
     { test $seconds -ge 28 || fail "only $seconds s before the gap"; }
+'
+
+# The server's sink is 16-bit; asked for 8 bits, it converts each sample to unsigned 8 bits
+# (its high byte, sign bit flipped) itself. (Plug converting over the server's PCM is refused
+# by ALSA for every client; t0303 has plug over 16-bit silence.)
+test_expect_success '-b8 from the 16-bit server: every byte as the conversion makes it' '
+    timeout 20 "$WAVTAP" rec -b8 -s3 -q >stdout 2>stderr </dev/null &&
+    test_stderr_is "" &&
+    test "$(file_size rec.wav)" = $((44 + 3 * 88200)) &&
+    python3 "$WAVTAP_SOURCE_DIR/tests/soundserver/check_counter8.py" rec.wav
 '
 
 if [ "$tests_failed" -gt 0 ]; then

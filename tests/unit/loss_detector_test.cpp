@@ -29,6 +29,7 @@ struct Timeline {
     Span stopped = {-1, -1};  /* the whole process is stopped (reader and plugin thread) */
     Span silent = {-1, -1};   /* the source delivers nothing, and the frames are gone for good */
     Span frozen = {-1, -1};   /* the source delivers nothing, then the backlog in three parts */
+    double catch_up = 0.1;    /* seconds between the parts */
     double expected_lost = 0; /* seconds reported lost (0: no report at all) */
 };
 
@@ -57,8 +58,8 @@ static std::vector<double> run(const Timeline& t) {
         } else {
             if (catch_up_from < 0 && delivered + 2 * t.block < produced) catch_up_from = now;
             double due = produced;
-            if (catch_up_from >= 0) { /* a backlog comes in three parts, 0.1 s apart */
-                double parts = std::min(3.0, std::floor((now - catch_up_from) / 0.1) + 1);
+            if (catch_up_from >= 0) { /* a backlog comes in three parts */
+                double parts = std::min(3.0, std::floor((now - catch_up_from) / t.catch_up) + 1);
                 double backlog_end = produced - delivered;
                 due = delivered + std::min(backlog_end, backlog_end * parts / 3);
                 if (parts >= 3) catch_up_from = -1;
@@ -164,6 +165,12 @@ TEST(LossDetector, ReportsEveryLossOfAPeriodOrMoreAndNoOther) {
         Timeline& c = add("a process stopped 4 s, the server keeps its audio and catches up");
         c.stopped = {10.01, 14.01};
         c.capacity = RATE * 4;
+    }
+    {
+        Timeline& c =
+            add("a process stopped 4 s on a busy machine: the server catches up in 1.2 s");
+        c.stopped = {10.01, 14.01};
+        c.catch_up = 0.4;
     }
     {
         Timeline& c = add("a process stopped 3 s, the server drops what it did not deliver");

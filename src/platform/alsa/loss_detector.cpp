@@ -70,7 +70,11 @@ LossVerdict loss_detector_check(LossDetector* detector, const LossReading* readi
         return verdict;
     }
     verdict.frames = rise;
-    if (detector->suspected == 0) detector->suspected = reading->now;
+    /* A rise that shrinks is a backlog coming in: the confirmation starts again. */
+    if (detector->suspected == 0 || rise < detector->suspected_rise - detector->period / 4) {
+        detector->suspected = reading->now;
+        detector->suspected_rise = rise;
+    }
     if (reading->now - detector->suspected < LOSS_CONFIRM_S) {
         verdict.kind = LOSS_SUSPECTED;
         return verdict;

@@ -7,15 +7,16 @@
 
 /* One run of the detector, from a start of the stream. Owned by the source's device thread. */
 struct LossDetector {
-    bool on;            /* the device is paced and the check applies to this run */
-    double rate;        /* frames a second */
-    double period;      /* the device's period, frames */
-    double started;     /* monotonic time the stream was started, seconds */
-    double first_frame; /* monotonic time the first frame was read, 0 before that */
-    double baseline;    /* the device's usual deficit, frames */
-    double explained;   /* frames of rise that waits and drift explain, not yet taken in */
-    double last_check;  /* monotonic time of the last check (or the start) */
-    double suspected;   /* monotonic time a loss was first suspected, 0 when none is */
+    bool on;               /* the device is paced and the check applies to this run */
+    double rate;           /* frames a second */
+    double period;         /* the device's period, frames */
+    double started;        /* monotonic time the stream was started, seconds */
+    double first_frame;    /* monotonic time the first frame was read, 0 before that */
+    double baseline;       /* the device's usual deficit, frames */
+    double explained;      /* frames of rise that waits and drift explain, not yet taken in */
+    double last_check;     /* monotonic time of the last check (or the start) */
+    double suspected;      /* monotonic time a loss was suspected (or last shrank), 0: none is */
+    double suspected_rise; /* the rise then, frames */
 };
 
 /* What the source tells the detector before a read hands over anything. */
@@ -30,7 +31,8 @@ struct LossReading {
 
 enum LossKind {
     LOSS_NONE,      /* nothing missing */
-    LOSS_SUSPECTED, /* frames are missing; a check at least LOSS_CONFIRM_S later decides */
+    LOSS_SUSPECTED, /* frames are missing; a check LOSS_CONFIRM_S later, with no fewer
+                       missing meanwhile, decides */
     LOSS_FOUND      /* frames were lost: the frames held when it was first suspected came
                        before the gap, later ones after it */
 };
