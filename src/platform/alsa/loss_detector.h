@@ -42,7 +42,7 @@ struct LossVerdict {
     double frames; /* frames missing, 0 with LOSS_NONE */
 };
 
-#define LOSS_CONFIRM_S 0.3 /* a suspected loss that lasts this long is a loss */
+#define LOSS_CONFIRM_S 0.5 /* a suspected loss that lasts this long is a loss */
 
 /* Starts a run at time now. paced says whether the device delivers in real time; an unpaced
    one (ALSA's file and null PCMs) is never checked. */
