@@ -37,7 +37,7 @@ static snd_pcm_sframes_t fake_readi(snd_pcm_t*, void* buffer, snd_pcm_uframes_t 
     if (got > 0) memset(buffer, 0x5a, (size_t)got * 4);
     return got;
 }
-static int fake_wait(snd_pcm_t*, int) {
+static int fake_wait(snd_pcm_t*, int, int) {
     return next(script.wait, 0);
 }
 static int fake_prepare(snd_pcm_t*) {

@@ -1,14 +1,22 @@
 #!/bin/bash
 # 8-bit recordings through ALSA's plug PCM over a device that gives only 16-bit audio: plug
-# converts, and ALSA's silence (16-bit zeros) must arrive as unsigned 8-bit silence, 128 in
-# every byte (signed 8 bits would be 0). The same through a sound server that converts its
-# 16-bit samples itself is in t0502.
+# converts, and 16-bit zeros (ALSA's file PCM reading /dev/zero) must arrive as unsigned 8-bit
+# silence, 128 in every byte (signed 8 bits would be 0). The same through a sound server that
+# converts its 16-bit samples itself is in t0502. (The null PCM alone would not do: under plug
+# it hands over whatever its buffer held.)
 . "$(dirname "$0")/lib.sh"
 
 cat >"$SCRATCH/asound.conf" <<EOF
+pcm.zeros {
+    type file
+    slave.pcm { type null }
+    file "/dev/null"
+    infile "/dev/zero"
+    format "raw"
+}
 pcm.to8bit {
     type plug
-    slave { pcm { type null } format S16_LE }
+    slave { pcm "zeros" format S16_LE }
 }
 EOF
 export ALSA_CONFIG_PATH=$SCRATCH/asound.conf

@@ -9,7 +9,9 @@
 struct AlsaCalls {
     snd_pcm_sframes_t (*avail)(snd_pcm_t* pcm);
     snd_pcm_sframes_t (*readi)(snd_pcm_t* pcm, void* buffer, snd_pcm_uframes_t frames);
-    int (*wait)(snd_pcm_t* pcm, int timeout_ms);
+    /* Waits up to timeout_ms (-1: no limit) until the PCM has audio or news of a problem, or
+       wake_fd is readable: 1, 0 on timeout or a wake, or ALSA's error. */
+    int (*wait)(snd_pcm_t* pcm, int wake_fd, int timeout_ms);
     int (*delay)(snd_pcm_t* pcm, snd_pcm_sframes_t* delay);
     int (*prepare)(snd_pcm_t* pcm);
     int (*resume)(snd_pcm_t* pcm);

@@ -31,6 +31,9 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "platform/alsa/alsa_calls.h"
 #include "platform/alsa/loss_detector.h"
@@ -56,6 +59,7 @@ struct PendingGap {
 
 struct WaveSource {
     snd_pcm_t* pcm;                  /* the open capture PCM, nonblocking */
+    int wake_fd;                     /* eventfd that wave_source_interrupt writes to */
     unsigned rate;                   /* sample frames per second */
     unsigned frame_bytes;            /* bytes in one sample frame */
     snd_pcm_uframes_t buffer_frames; /* the device buffer, frames */
@@ -139,8 +143,41 @@ static void set_problem(WaveSource* source, const char* format, ...) {
     }
 }
 
+#define MAX_POLL_FDS 16 /* descriptors a PCM may ask to be polled, and the wake one */
+
+/* snd_pcm_wait that also returns, with 0, once wake_fd is readable (and then empties it). */
+static int wait_or_wake(snd_pcm_t* pcm, int wake_fd, int timeout_ms) {
+    struct pollfd fds[MAX_POLL_FDS + 1];
+    int count = snd_pcm_poll_descriptors(pcm, fds, MAX_POLL_FDS);
+    if (count < 0) return count;
+    fds[count].fd = wake_fd;
+    fds[count].events = POLLIN;
+    fds[count].revents = 0;
+    int ready = poll(fds, (nfds_t)count + 1, timeout_ms);
+    if (ready < 0) return errno == EINTR ? 0 : -errno;
+    if (fds[count].revents & POLLIN) {
+        uint64_t wakes;
+        if (read(wake_fd, &wakes, sizeof wakes) < 0) { /* emptied already */
+        }
+        return 0;
+    }
+    if (ready == 0) return 0;
+    unsigned short revents = 0;
+    int err = snd_pcm_poll_descriptors_revents(pcm, fds, (unsigned)count, &revents);
+    if (err < 0) return err;
+    if (revents & (POLLERR | POLLNVAL)) {
+        /* The state says which problem: the next avail reports it. */
+        snd_pcm_state_t state = snd_pcm_state(pcm);
+        if (state == SND_PCM_STATE_XRUN) return -EPIPE;
+        if (state == SND_PCM_STATE_SUSPENDED) return -ESTRPIPE;
+        if (state == SND_PCM_STATE_DISCONNECTED) return -ENODEV;
+        return -EIO;
+    }
+    return (revents & POLLIN) ? 1 : 0;
+}
+
 /* ALSA's own calls (see alsa_calls.h). */
-AlsaCalls alsa_calls = {snd_pcm_avail,   snd_pcm_readi,  snd_pcm_wait,  snd_pcm_delay,
+AlsaCalls alsa_calls = {snd_pcm_avail,   snd_pcm_readi,  wait_or_wake,  snd_pcm_delay,
                         snd_pcm_prepare, snd_pcm_resume, snd_pcm_start, snd_pcm_state};
 
 static double monotonic_seconds(void) {
@@ -307,17 +344,24 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
 
     WaveSource* source = (WaveSource*)calloc(1, sizeof *source);
     if (source == nullptr) return MMSYSERR_NOMEM;
+    source->wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (source->wake_fd < 0) {
+        free(source);
+        return MMSYSERR_NOMEM;
+    }
     source->rate = format->nSamplesPerSec;
     source->frame_bytes = format->nBlockAlign;
     clear_alsa_message();
     int err = snd_pcm_open(&source->pcm, name, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err < 0) {
+        close(source->wake_fd);
         free(source);
         return open_result(err);
     }
     MMRESULT result = set_up_pcm(source, format);
     if (result != MMSYSERR_NOERROR) {
         snd_pcm_close(source->pcm);
+        close(source->wake_fd);
         free(source);
         if (open_sources == 0) snd_config_update_free_global();
         return result;
@@ -455,7 +499,8 @@ static void check_for_loss(WaveSource* source, double now, snd_pcm_uframes_t ava
 static int wait_for_audio(WaveSource* source, uint32_t timeout_ms) {
     uint32_t continues = process_continues();
     double from = monotonic_seconds();
-    int ready = alsa_calls.wait(source->pcm, timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
+    int ready = alsa_calls.wait(source->pcm, source->wake_fd,
+                                timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
     if (process_continues() == continues) source->waited += monotonic_seconds() - from;
     return ready;
 }
@@ -521,8 +566,15 @@ MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsign
     return MMSYSERR_NOERROR;
 }
 
+void wave_source_interrupt(WaveSource* source) {
+    uint64_t one = 1;
+    if (write(source->wake_fd, &one, sizeof one) < 0) { /* the counter is full: already woken */
+    }
+}
+
 void wave_source_close(WaveSource* source) {
     snd_pcm_close(source->pcm);
+    close(source->wake_fd);
     free(source);
     if (--open_sources == 0) snd_config_update_free_global();
 }

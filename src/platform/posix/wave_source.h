@@ -43,6 +43,11 @@ MMRESULT wave_source_stop(WaveSource* source);
    contiguous), or WAVE_SOURCE_FAILED. */
 int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms);
 
+/* Makes a wave_source_read that waits for audio return 0 at once, or the next read if none
+   waits now, so that the device thread lets go of the source without waiting out its
+   timeout. Any thread. */
+void wave_source_interrupt(WaveSource* source);
+
 /* Writes a one-line description of the last loss or failure (what happened, how much audio)
    into text, NUL-terminated, for the service's error text. */
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size);

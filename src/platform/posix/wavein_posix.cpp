@@ -26,8 +26,8 @@
 
 #define RESERVE_SECONDS 4             /* audio kept while the caller has no buffer queued */
 #define RESERVE_MAX_BYTES (64u << 20) /* the reserve never takes more memory than this */
-#define READ_TIMEOUT_MS 50            /* longest a source read keeps the device thread away */
-#define STALL_NOTICE_MS 1000          /* silence from a started device that counts as a stall */
+#define READ_TIMEOUT_MS 500  /* longest a source read waits (a hold interrupts it at once) */
+#define STALL_NOTICE_MS 1000 /* silence from a started device that counts as a stall */
 #define CALLBACK_TYPE_MASK 0x00070000u
 
 /* The calls that fault injection counts, in the names wave_source_injected_fault knows. */
@@ -158,6 +158,7 @@ static void hold_thread(WaveInDevice* device) {
     while (device->hold)
         pthread_cond_wait(&device->idle, &device->lock);
     device->hold = true;
+    if (device->busy) wave_source_interrupt(device->source);
     while (device->busy)
         pthread_cond_wait(&device->idle, &device->lock);
 }
