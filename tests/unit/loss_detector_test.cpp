@@ -24,12 +24,14 @@ struct Timeline {
     double block = 1024;      /* frames the device delivers at a time */
     double drift = 0;         /* the device's clock against the system's: -0.001 = 0.1 % slow */
     double capacity = 0;      /* frames the device holds at most, keeping the oldest; 0 = any */
+    double server = 0;        /* frames a sound server keeps beyond a full device buffer */
+    double overstated = 0;    /* frames its estimate of them runs high while it keeps any */
     double every = 0;         /* the reader comes only once every this many seconds (0: always) */
     Span away = {-1, -1};     /* the reader neither reads nor waits */
     Span stopped = {-1, -1};  /* the whole process is stopped (reader and plugin thread) */
     Span silent = {-1, -1};   /* the source delivers nothing, and the frames are gone for good */
     Span frozen = {-1, -1};   /* the source delivers nothing, then the backlog in three parts */
-    double catch_up = 0.1;    /* seconds between the parts */
+    double catch_up = 0.1;    /* seconds between the parts (0: all at once) */
     double expected_lost = 0; /* seconds reported lost (0: no report at all) */
 };
 
@@ -42,7 +44,7 @@ static std::vector<double> run(const Timeline& t) {
     loss_detector_start(&detector, 0, RATE, t.period, true);
     double produced = 0;  /* frames the source has produced (including silent ones) */
     double delivered = 0; /* frames it delivered into the device (blocks) */
-    double held = 0, read = 0, waited = 0, wait_left = 0;
+    double held = 0, read = 0, waited = 0, wait_left = 0, kept = 0; /* kept: by the server */
     bool waiting = false, stopped_in_wait = false;
     double catch_up_from = -1; /* when a frozen backlog starts to come in */
     double backlog_from = 0;   /* delivered then */
@@ -63,7 +65,10 @@ static std::vector<double> run(const Timeline& t) {
             }
             double due = produced;
             if (catch_up_from >= 0) { /* a backlog comes in three parts */
-                double parts = std::min(3.0, std::floor((now - catch_up_from) / t.catch_up) + 1);
+                double parts =
+                    t.catch_up > 0
+                        ? std::min(3.0, std::floor((now - catch_up_from) / t.catch_up) + 1)
+                        : 3;
                 due = backlog_from + (produced - backlog_from) * parts / 3;
                 if (parts >= 3) catch_up_from = -1;
             }
@@ -71,7 +76,15 @@ static std::vector<double> run(const Timeline& t) {
                 delivered += t.block;
                 held += t.block;
             }
-            if (t.capacity > 0 && held > t.capacity) held = t.capacity; /* the newest is dropped */
+            if (t.capacity > 0 && held > t.capacity) { /* the server keeps some, drops the rest */
+                kept = std::min(t.server, kept + held - t.capacity);
+                held = t.capacity;
+            }
+        }
+        if (t.capacity > 0 && held < t.capacity && kept > 0) { /* the server hands more over */
+            double moved = std::min(kept, t.capacity - held);
+            held += moved;
+            kept -= moved;
         }
         /* The reader, as the ALSA source reads: a reading, then what the device holds, or a
            wait of up to 50 ms and a reading as it ends, then what came. A wait that the process
@@ -87,7 +100,8 @@ static std::vector<double> run(const Timeline& t) {
         }
         bool lazy = t.every > 0 && std::fmod(now, t.every) >= STEP;
         if (!waiting && (t.away.covers(now) || lazy)) continue;
-        LossReading reading = {now, (uint64_t)read, held, stopped_in_wait ? 0 : waited};
+        LossReading reading = {now, (uint64_t)read, held, kept > 0 ? kept + t.overstated : 0,
+                               stopped_in_wait ? 0 : waited};
         LossVerdict verdict = loss_detector_check(&detector, &reading);
         if (verdict.kind == LOSS_FOUND) found.push_back(verdict.frames);
         waited = 0;
@@ -176,6 +190,22 @@ TEST(LossDetector, ReportsEveryLossOfAPeriodOrMoreAndNoOther) {
         c.catch_up = 0.3;
     }
     {
+        Timeline& c = add("a process stopped 6 s, the server keeps what the 4 s buffer cannot and "
+                          "overstates it by 0.4 s");
+        c.stopped = {10.01, 16.01};
+        c.catch_up = 0; /* the backlog comes at once */
+        c.capacity = RATE * 4;
+        c.server = RATE * 20;
+        c.overstated = RATE * 0.4;
+    }
+    {
+        Timeline& c = add("a 4 s buffer and 20 s in the server overflow in a reader pause of 30 s");
+        c.away = {10, 40};
+        c.capacity = RATE * 4;
+        c.server = RATE * 20;
+        c.expected_lost = 6 - 0.0015 * 30; /* less the drift allowed over the 30 s */
+    }
+    {
         Timeline& c = add("a process stopped 3 s, the server drops what it did not deliver");
         c.stopped = {10.01, 13.01};
         c.silent = c.stopped;
@@ -213,18 +243,18 @@ TEST(LossDetector, ReportsEveryLossOfAPeriodOrMoreAndNoOther) {
 TEST(LossDetector, DecidesOnlyAfterTheLossHasLastedItsConfirmationTime) {
     LossDetector detector;
     loss_detector_start(&detector, 0, RATE, 4800, true);
-    LossReading reading = {0, 0, 0, 0};
+    LossReading reading = {0, 0, 0, 0, 0};
     for (int i = 1; i <= 10; i++) { /* 1 s of steady reads, a wait of 0.1 s each */
-        reading = {i * 0.1, (uint64_t)((i - 1) * 4800), 4800, 0.1};
+        reading = {i * 0.1, (uint64_t)((i - 1) * 4800), 4800, 0, 0.1};
         ASSERT_EQ(LOSS_NONE, loss_detector_check(&detector, &reading).kind);
     }
     /* Back after 1 s away with only 0.5 s held. */
-    reading = {2.0, 48000, RATE * 0.5, 0};
+    reading = {2.0, 48000, RATE * 0.5, 0, 0};
     LossVerdict first = loss_detector_check(&detector, &reading);
     EXPECT_EQ(LOSS_SUSPECTED, first.kind);
     EXPECT_NEAR(RATE * 0.5, first.frames, RATE * 0.002);
     reading = {2.0 + LOSS_CONFIRM_S / 2, 48000 + (uint64_t)(RATE * 0.5), RATE * LOSS_CONFIRM_S / 2,
-               0};
+               0, 0};
     EXPECT_EQ(LOSS_SUSPECTED, loss_detector_check(&detector, &reading).kind);
     reading.now = 2.0 + LOSS_CONFIRM_S + 0.001;
     reading.held += RATE * LOSS_CONFIRM_S / 2;
@@ -240,13 +270,13 @@ TEST(LossDetector, DecidesOnlyAfterTheLossHasLastedItsConfirmationTime) {
 TEST(LossDetector, NeverChecksAnUnpacedDeviceOrOneThatRunsAheadOfTheClock) {
     LossDetector detector;
     loss_detector_start(&detector, 0, RATE, 4800, false);
-    LossReading reading = {5, 0, 0, 0}; /* 5 s and nothing at all */
+    LossReading reading = {5, 0, 0, 0, 0}; /* 5 s and nothing at all */
     EXPECT_EQ(LOSS_NONE, loss_detector_check(&detector, &reading).kind);
 
     loss_detector_start(&detector, 0, RATE, 4800, true);
-    reading = {1, 0, RATE * 10, 0}; /* holds 10 s after 1 s: a file, not a clock */
+    reading = {1, 0, RATE * 10, 0, 0}; /* holds 10 s after 1 s: a file, not a clock */
     EXPECT_EQ(LOSS_NONE, loss_detector_check(&detector, &reading).kind);
-    reading = {5, (uint64_t)(RATE * 10), 0, 0}; /* then 4 s with nothing */
+    reading = {5, (uint64_t)(RATE * 10), 0, 0, 0}; /* then 4 s with nothing */
     EXPECT_EQ(LOSS_NONE, loss_detector_check(&detector, &reading).kind);
     reading.now = 6;
     EXPECT_EQ(LOSS_NONE, loss_detector_check(&detector, &reading).kind);

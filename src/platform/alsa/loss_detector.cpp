@@ -12,8 +12,10 @@
 //   - frames go missing while the reader is away (busy, blocked, its process stopped): a
 //     plugin or a server drops what its client left unread. This is a loss.
 // So the baseline follows the deficit down at once, and up only as far as a rise came in an
-// interval the reader spent waiting (and by the drift); a rise above it of LOSS_MIN_PERIODS periods
-// or more that lasts LOSS_CONFIRM_S is a loss. The wait for confirmation lets a server that
+// interval the reader spent waiting (and by the drift). A sound server may hold audio beyond
+// what the device's buffer shows, and its estimate of how much runs high: that estimate only
+// lowers the rise, it never pulls the baseline down. A rise above the baseline of LOSS_MIN_PERIODS
+// periods or more that lasts LOSS_CONFIRM_S is a loss. The wait for confirmation lets a server that
 // delivers a backlog in parts (after a freeze, or after the process was stopped) catch up before
 // anything is said.
 #include "platform/alsa/loss_detector.h"
@@ -46,6 +48,7 @@ LossVerdict loss_detector_check(LossDetector* detector, const LossReading* readi
     if (reading->frames_read > 0 && detector->first_frame == 0)
         detector->first_frame = reading->now;
     const double deficit = rate * elapsed - (double)reading->frames_read - reading->held;
+    const double least = deficit - std::max(0.0, reading->held_beyond); /* the deficit at least */
 
     /* A device that holds more than the clock allows is not paced after all. */
     if (deficit < -(rate * (RUN_AHEAD_S + 0.01 * elapsed) + detector->period)) {
@@ -64,7 +67,7 @@ LossVerdict loss_detector_check(LossDetector* detector, const LossReading* readi
         detector->explained = 0;
     }
     detector->baseline = std::min(detector->baseline, deficit);
-    const double rise = deficit - detector->baseline;
+    const double rise = least - detector->baseline;
     if (rise < LOSS_MIN_PERIODS * detector->period) {
         detector->suspected = 0;
         return verdict;
@@ -80,7 +83,7 @@ LossVerdict loss_detector_check(LossDetector* detector, const LossReading* readi
         return verdict;
     }
     verdict.kind = LOSS_FOUND;
-    detector->baseline = deficit;
+    detector->baseline = least;
     detector->suspected = 0;
     return verdict;
 }

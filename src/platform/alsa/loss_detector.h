@@ -23,7 +23,9 @@ struct LossDetector {
 struct LossReading {
     double now;           /* monotonic time, seconds, taken before held was read */
     uint64_t frames_read; /* frames handed over since the start */
-    double held;          /* frames the device holds now, in every layer that shows them */
+    double held;          /* frames the device holds now, as its buffer shows them */
+    double held_beyond;   /* frames a sound server may hold beyond those, by its own estimate
+                             (which may run high); 0 when unknown */
     double waited;        /* seconds since the last check the reader spent waiting on the
                              device while the process ran (a wait the process was stopped in
                              does not count) */

@@ -460,24 +460,26 @@ static int32_t read_error(WaveSource* source, int err) {
 }
 
 /* Checks for a loss at time now, with avail frames in the device, before anything is handed
-   over; opens, updates or closes the pending gap. A full device may hold more than avail
-   shows: PulseAudio keeps audio beyond the ALSA buffer, and only its delay tells how much.
-   At an overflow that delay exceeds what the server still holds from before the gap (by
-   0.9 to 1.0 s in our measurements through PulseAudio 16), so of the part beyond avail,
+   over; opens, updates or closes the pending gap. A device with a backlog (half its buffer or
+   more, after a long time without a reading, or while a loss is suspected) may hold more than
+   avail shows: PulseAudio keeps audio beyond the ALSA buffer, and only its delay tells how
+   much. At an overflow that delay exceeds what the server still holds from before the gap
+   (by 0.9 to 1.0 s in our measurements through PulseAudio 16), so of the part beyond avail,
    DELAY_SLACK_S and a period are not trusted: the reads stop that much short of the gap. */
 static void check_for_loss(WaveSource* source, double now, snd_pcm_uframes_t avail) {
     bool full = avail + source->period_frames >= source->buffer_frames;
-    double held = (double)avail;
+    double beyond = 0;
     snd_pcm_uframes_t before = avail;
     snd_pcm_sframes_t delay;
-    if (full && source->detector.on && alsa_calls.delay(source->pcm, &delay) == 0 &&
+    bool backlog = 2 * avail >= source->buffer_frames || source->gap.open ||
+                   now - source->detector.last_check > 2.0 * source->period_frames / source->rate;
+    if (backlog && source->detector.on && alsa_calls.delay(source->pcm, &delay) == 0 &&
         delay > (snd_pcm_sframes_t)avail) {
-        held = (double)delay;
-        double beyond = (double)delay - (double)avail - DELAY_SLACK_S * source->rate -
-                        (double)source->period_frames;
-        if (beyond > 0) before += (snd_pcm_uframes_t)beyond;
+        beyond = (double)delay - (double)avail;
+        double trusted = beyond - DELAY_SLACK_S * source->rate - (double)source->period_frames;
+        if (trusted > 0) before += (snd_pcm_uframes_t)trusted;
     }
-    LossReading reading = {now, source->frames_read, held, source->waited};
+    LossReading reading = {now, source->frames_read, (double)avail, beyond, source->waited};
     source->waited = 0;
     LossVerdict verdict = loss_detector_check(&source->detector, &reading);
     PendingGap* gap = &source->gap;
@@ -489,6 +491,10 @@ static void check_for_loss(WaveSource* source, double now, snd_pcm_uframes_t ava
         gap->open = true;
         gap->overflowed = full;
         gap->before = before;
+    } else if (verdict.frames < gap->frames) {
+        /* Frames that came faster than real time made up part of the rise: a backlog from
+           before the gap, handed over too. */
+        gap->before += (snd_pcm_uframes_t)(gap->frames - verdict.frames);
     }
     gap->frames = verdict.frames;
     if (verdict.kind == LOSS_FOUND) gap->found = true;
