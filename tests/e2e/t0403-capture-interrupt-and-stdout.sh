@@ -41,7 +41,7 @@ test_expect_success 'SIGINT while the device has stopped delivering ends after t
     sleep 0.8 &&
     kill -INT $pid &&
     finish &&
-    test_status 0 &&
+    test_status 1 &&
     test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.\n$ABORT\n" &&
     check_signal take.wav $((3 * 4410))
 '

@@ -40,6 +40,14 @@ test_expect_success 'a 5 s recording is exact: length, header, every frame in or
     counter_ok rec.wav
 '
 
+test_expect_success 'an existing file past 4 GiB is shrunk to the recording (64-bit size)' '
+    truncate -s $((4 * 1024 * 1024 * 1024 + 1000)) old.wav &&
+    run "$WAVTAP" old -s1 -q &&
+    test_status 0 &&
+    test "$(file_size old.wav)" = 176444 &&
+    test_header_is old.wav 44100 2 16 176400
+'
+
 # interrupted_recording FILE ARGS...: runs the program with ARGS in the background (standard
 # output to ./stdout), sends it Ctrl+C about a second after audio has reached FILE, and waits
 # for it to end; $status is then its exit status.

@@ -304,15 +304,17 @@ static bool format_is_supported(const WAVEFORMATEX* format) {
 
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source_out) {
     install_message_handler();
-    char name[64];
+    char plughw_name[32];
+    const char* name = plughw_name;
     if (device_id == WAVE_MAPPER) {
+        /* AUDIODEV is taken whole, however long: a name cut short may open another PCM. */
         const char* audiodev = getenv("AUDIODEV");
-        snprintf(name, sizeof name, "%s", audiodev && *audiodev ? audiodev : "default");
+        name = audiodev && *audiodev ? audiodev : "default";
     } else {
         int card = -1, device = -1;
         if (device_id >= walk_capture_devices(device_id, &card, &device))
             return MMSYSERR_BADDEVICEID;
-        snprintf(name, sizeof name, "plughw:%d,%d", card, device);
+        snprintf(plughw_name, sizeof plughw_name, "plughw:%d,%d", card, device);
     }
     if (!format_is_supported(format)) return WAVERR_BADFORMAT;
 
