@@ -10,6 +10,9 @@
 # 2 MB of reproducible noise: a buffer that is lost, repeated or sent twice cannot go unseen.
 python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(302).randbytes(2000000))' \
     >"$SCRATCH/input.raw"
+# A PCM name of 200 characters for the file PCM, and its first 63 characters naming another PCM,
+# which a name cut short would open.
+LONG_PCM=long_$(printf "%0195d" 0)
 cat >"$SCRATCH/asound.conf" <<EOF
 pcm.filein {
     type file
@@ -22,6 +25,8 @@ pcm.alawonly {
     type alaw
     slave { pcm { type null } format S16_LE }
 }
+pcm.$LONG_PCM "filein"
+pcm.${LONG_PCM:0:63} "alawonly"
 EOF
 export ALSA_CONFIG_PATH=$SCRATCH/asound.conf
 export AUDIODEV=filein
@@ -93,6 +98,13 @@ test_expect_success 'wavtap records exactly 5 s of the file PCM' '
     ! grep -F "***" stderr &&
     header_is rec.wav 44100 2 16 882000 &&
     data_is rec.wav 882000
+'
+
+test_expect_success 'an AUDIODEV of 200 characters is taken whole' '
+    AUDIODEV=$LONG_PCM run "$WAVTAP" rec -s1 -q &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    data_is rec.wav 176400
 '
 
 test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exactly' '
