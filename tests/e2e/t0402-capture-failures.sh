@@ -22,6 +22,19 @@ for row in "open=4|The specified device is already in use. Wait until it is free
     '
 done
 
+# The largest capture block there is (60 s of 65535 Hz stereo 16-bit, 15.7 MB) under a memory
+# limit the rest of the program fits in. The sanitizers need far more address space.
+if [ -z "${WAVTAP_SANITIZE:-}" ]; then
+    test_expect_success 'a capture block that cannot be allocated: exit 1, output cut to the header' '
+        run bash -c "ulimit -v 24000 && exec \"\$@\"" sh env WAVTAP_SIM=speed=0 "$SIM" take -s60 -#q60 -f65535 -q &&
+        test_status 1 &&
+        test_stderr_is "$(error_line unknown "Not enough memory available for this task. Quit one or more applications to increase available memory, and then try again.")" &&
+        check_signal take.wav 0
+    '
+else
+    echo "ok - # SKIP capture block allocation failure: the sanitizers need more address space"
+fi
+
 # Failures once the device is open: the file is cut back to the buffers written, and its
 # header says so. Rows: WAVTAP_SIM faults | buffers written | the reported text.
 while IFS='|' read -r config buffers text; do
@@ -60,12 +73,26 @@ test_expect_success 'a failing shutdown call adds its own labelled line' '
     check_signal take.wav $((2 * 4410))
 '
 
+# Paced so that the device is still filling the queue when it is stopped (unpaced, it may have
+# filled every buffer by then and none would be refused).
 test_expect_success 'a failing reset leaves buffers queued: the refused unprepares are reported' '
-    record speed=0,short=2,fail=reset:1 take -q &&
+    record speed=20,short=2,fail=reset:1 take -q -s60 -#q60 &&
     test_status 1 &&
     grep -qxF "*** Capture error during waveInReset (err): $OVERRAN" stderr &&
     grep -q "^\*\*\* Capture error during waveInUnprepareHeader (err): Cannot perform this operation while media data is still playing" stderr &&
     check_signal take.wav $((2 * 4410))
+'
+
+# Stop and reset fail, so buffers stay queued and the close is refused: the device still fills
+# them, so the capture block and its event must outlive the capture (ThreadSanitizer sees it when
+# they do not). At 20 times real time a buffer is filled every 5 ms, and the 600 queued take 3 s:
+# the close always finds some still queued.
+test_expect_success 'a device that will not close keeps its buffers until the process ends' '
+    record speed=20,fail=unprepare:7,fail=stop:1,fail=stop:2,fail=reset:1,fail=reset:2 take -s60 -#q60 -q &&
+    test_status 1 &&
+    tail -n 1 stderr | grep -q "^\*\*\* Capture error during waveInClose: Cannot perform this operation while media data is still playing" &&
+    ! grep -q Sanitizer stderr &&
+    check_signal take.wav $((6 * 4410))
 '
 
 test_expect_success 'a failing close after a complete recording is reported and changes nothing else' '
