@@ -13,7 +13,7 @@ taken_whole() {
         fail "$1 holds $bytes bytes of audio: not a recording cut short"
 }
 
-for closed in '<&-' '>&-' '2>&-' '<&- >&- 2>&-'; do
+for closed in '<&-' '>&-' '2>&-' '<&- 2>&-' '<&- >&- 2>&-'; do
     test_expect_success "started with $closed, the wave file gets nothing but the recording" '
         record speed=0 expected -s1 &&
         test_status 0 &&
