@@ -5,6 +5,7 @@
 # run the device thread of the wave-input service, so the script also runs under TSan.
 # labels: threaded
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/wave-checks.sh"
 : "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
 
 # 2 MB of reproducible noise: a buffer that is lost, repeated or sent twice cannot go unseen.
@@ -25,26 +26,6 @@ pcm.alawonly {
 EOF
 export ALSA_CONFIG_PATH=$SCRATCH/asound.conf
 export AUDIODEV=filein
-
-# data_is FILE BYTES: FILE holds a 44-byte header, then exactly the first BYTES of the input.
-data_is() {
-    test "$(file_size "$1")" = $((44 + $2)) || fail "$1: $(file_size "$1") bytes, expected $((44 + $2))"
-    tail -c +45 "$1" >data && head -c "$2" "$SCRATCH/input.raw" >expected-data &&
-        cmp data expected-data
-}
-
-# header_is FILE RATE CHANNELS BITS DATA_BYTES: the PCM wave header says so, and the sizes agree.
-header_is() {
-    local align=$(($3 * $4 / 8))
-    printf '%s\n' RIFF $(($5 + 36)) WAVE "fmt " 16 1 "$3" "$2" $(($2 * align)) $align "$4" data "$5" >expected-header
-    {
-        head -c 4 "$1"; echo; u32_at "$1" 4; tail -c +9 "$1" | head -c 4; echo
-        tail -c +13 "$1" | head -c 4; echo; u32_at "$1" 16; u16_at "$1" 20; u16_at "$1" 22
-        u32_at "$1" 24; u32_at "$1" 28; u16_at "$1" 32; u16_at "$1" 34
-        tail -c +37 "$1" | head -c 4; echo; u32_at "$1" 40
-    } >actual-header
-    diff -u expected-header actual-header
-}
 
 # service_reads RATE CHANNELS BITS LENGTH...: through waveInOpen(WAVE_MAPPER), every buffer comes
 # back full, in the order added, and together they hold the start of the input.
@@ -92,7 +73,7 @@ test_expect_success 'wavtap records exactly 5 s of the file PCM' '
     test_status 0 &&
     ! grep -F "***" stderr &&
     header_is rec.wav 44100 2 16 882000 &&
-    data_is rec.wav 882000
+    data_is rec.wav "$SCRATCH/input.raw" 882000
 '
 
 test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exactly' '
@@ -100,13 +81,14 @@ test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exa
     test_status 0 &&
     test_stderr_is "" &&
     header_is rec.wav 22050 1 8 66150 &&
-    data_is rec.wav 66150
+    data_is rec.wav "$SCRATCH/input.raw" 66150
 '
 
 test_expect_success 'a missing PCM ends the capture at the open, quietly, the file keeps its length' '
     AUDIODEV=nosuchpcm run "$WAVTAP" rec -s1 -q &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system.\n" &&
+    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system.
+" &&
     test "$(file_size rec.wav)" = 176444 &&
     header_is rec.wav 44100 2 16 176400
 '

@@ -42,7 +42,9 @@ test_expect_success 'SIGINT while the device has stopped delivering ends after t
     kill -INT $pid &&
     finish &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.\n$ABORT\n" &&
+    test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.
+$ABORT
+" &&
     check_signal take.wav $((3 * 4410))
 '
 
@@ -65,7 +67,8 @@ test_expect_success 'a write failure in the middle of a capture ends it with sta
     in_background env WAVTAP_SIM=speed=1 "$SIM" - -s10 -q >/dev/full 2>stderr </dev/null &&
     finish &&
     test_status 255 &&
-    test_stderr_is "Error writing to file: -\n"
+    test_stderr_is "Error writing to file: -
+"
 '
 
 test_done
