@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for the capture scripts that record from the simulated device (wavtap-sim).
 # Source after lib.sh.
 

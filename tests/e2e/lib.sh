@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Harness for the end-to-end scripts: each test runs the real binary in a scratch directory and
 # compares what it prints and writes. Source it at the top of a tNNNN-*.sh script, call
 # test_expect_success for each case and test_done at the end.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Checks of recorded wave files for the end-to-end scripts. Source after lib.sh. Each check
 # fails on its first failing test and says why.
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Harness for the Windows program under Wine (t07NN-wine-*.sh): lib.sh, with $WAVTAP running
 # wavtap.exe through wine-wavtap in the shared prefix, and comparisons for Windows text, whose
 # lines end in CR LF.
