@@ -54,17 +54,6 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
     }
 }
 
-TEST(SimConfig, CutsBuffersAsTheCaptureDoes) {
-    SimConfig config;
-    char error[160];
-    ASSERT_TRUE(sim_config_parse("bps=20", &config, error, sizeof error));
-    EXPECT_EQ(0u, sim_buffer_start(&config, 22050, 0));
-    EXPECT_EQ(1112u, sim_buffer_start(&config, 22050, 1)); /* buffer 0 carries the remainder */
-    EXPECT_EQ(1112u + 1102u, sim_buffer_start(&config, 22050, 2));
-    EXPECT_EQ(22050u, sim_buffer_start(&config, 22050, 20));
-    EXPECT_EQ(22050u * 3 + 1112u, sim_buffer_start(&config, 22050, 61));
-}
-
 TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
     SimConfig config;
     char error[160];

@@ -104,9 +104,3 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
         start = end + 1;
     }
 }
-
-uint64_t sim_buffer_start(const SimConfig* config, uint32_t rate, uint64_t buffer) {
-    uint64_t per_second = config->buffers_per_second;
-    uint64_t base = rate / per_second, extra = rate % per_second;
-    return buffer * base + (buffer + per_second - 1) / per_second * extra;
-}
