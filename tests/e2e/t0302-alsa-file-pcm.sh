@@ -32,7 +32,7 @@ export AUDIODEV=filein
 service_reads() {
     local rate=$1 channels=$2 bits=$3 length n total=0
     shift 3
-    "$ALSA_PROBE" wavein mapper "$rate" "$channels" "$bits" "$@" >got 2>lines ||
+    timeout 30 "$ALSA_PROBE" wavein mapper "$rate" "$channels" "$bits" "$@" >got 2>lines ||
         fail "alsa_probe wavein: status $?: $(cat lines)"
     for length in "$@"; do
         n=1
@@ -54,8 +54,10 @@ test_expect_success 'waveInOpen(WAVE_MAPPER) on AUDIODEV: every buffer full, in 
 # open_fails DEVICE ID CHANNELS BITS RESULT: waveInOpen of ID, with AUDIODEV=DEVICE, fails with
 # RESULT.
 open_fails() {
-    AUDIODEV=$1 "$ALSA_PROBE" wavein "$2" 44100 "$3" "$4" 17640 >/dev/null 2>result &&
+    if AUDIODEV=$1 timeout 20 "$ALSA_PROBE" wavein "$2" 44100 "$3" "$4" 17640 >/dev/null 2>result; then
         fail "$1 opened"
+        return 1
+    fi
     echo "open: $5" >expected &&
         diff -u expected result
 }

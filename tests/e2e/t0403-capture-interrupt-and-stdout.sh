@@ -49,7 +49,7 @@ $ABORT
 '
 
 test_expect_success '"-" into a pipe gets the full-length header and all the audio' '
-    env WAVTAP_SIM=speed=0 "$SIM" - -s2 -q </dev/null 2>stderr | cat >out.wav &&
+    timeout 60 env WAVTAP_SIM=speed=0 "$SIM" - -s2 -q </dev/null 2>stderr | cat >out.wav &&
     test_stderr_is "" &&
     check_signal out.wav 88200
 '

@@ -71,7 +71,7 @@ test_expect_success '64-bit sizes: a new file past 2 GiB, an existing one past 4
 
 test_expect_success '"-" sends exactly the header down a pipe, binary: no byte 10 made CR LF' '
     set -o pipefail &&
-    "$WAVTAP" - -f22026 -c1 -b8 -s1 2>stderr | cat >piped &&
+    timeout 60 "$WAVTAP" - -f22026 -c1 -b8 -s1 2>stderr | cat >piped &&
     header_is piped 22026 1 8 22026 &&
     test "$(file_size piped)" = 44 &&
     test ! -e -.wav

@@ -293,15 +293,6 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
     return MMSYSERR_NOERROR;
 }
 
-static bool format_is_supported(const WAVEFORMATEX* format) {
-    if (format->wFormatTag != WAVE_FORMAT_PCM) return false;
-    if (format->nChannels != 1 && format->nChannels != 2) return false;
-    if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) return false;
-    if (format->nBlockAlign != format->nChannels * format->wBitsPerSample / 8) return false;
-    if (format->nSamplesPerSec == 0) return false;
-    return format->nAvgBytesPerSec == format->nSamplesPerSec * format->nBlockAlign;
-}
-
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source_out) {
     install_message_handler();
     char name[64];
@@ -314,7 +305,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
             return MMSYSERR_BADDEVICEID;
         snprintf(name, sizeof name, "plughw:%d,%d", card, device);
     }
-    if (!format_is_supported(format)) return WAVERR_BADFORMAT;
+    if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
 
     WaveSource* source = (WaveSource*)calloc(1, sizeof *source);
     if (source == nullptr) return MMSYSERR_NOMEM;

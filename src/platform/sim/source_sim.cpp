@@ -132,10 +132,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     if (config.open_result != MMSYSERR_NOERROR) return config.open_result;
     if (config.devices == 0) return MMSYSERR_NODRIVER;
     if (device_id != WAVE_MAPPER && device_id >= config.devices) return MMSYSERR_BADDEVICEID;
-    if (format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels < 1 || format->nChannels > 2 ||
-        (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) ||
-        format->nSamplesPerSec == 0)
-        return WAVERR_BADFORMAT;
+    if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
     WaveSource* source = new (std::nothrow) WaveSource();
     if (!source) return MMSYSERR_NOMEM;
     source->config = config;
