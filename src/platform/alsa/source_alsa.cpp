@@ -30,6 +30,8 @@
 
 #define DEVICE_BUFFER_US 4000000u /* device buffer asked for: up to 4 s, as the device allows */
 #define PERIOD_US 100000u         /* reads of about one capture buffer */
+#define RESUME_TRIES 100          /* after a suspend, tries to resume the device... */
+#define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
 
 /* The clock check. A device paced in real time that was started at time T0 and has handed over
@@ -435,8 +437,8 @@ static int32_t read_error(WaveSource* source, int err) {
     } else if (err == -ESTRPIPE) {
         set_problem(source, "device suspended, audio lost");
         int tries = 0;
-        while ((err = snd_pcm_resume(source->pcm)) == -EAGAIN && tries++ < 100) {
-            struct timespec pause = {0, 10000000};
+        while ((err = snd_pcm_resume(source->pcm)) == -EAGAIN && tries++ < RESUME_TRIES) {
+            struct timespec pause = {0, RESUME_PAUSE_MS * 1000000L};
             nanosleep(&pause, nullptr);
         }
         if (err < 0) err = snd_pcm_prepare(source->pcm);
