@@ -25,8 +25,8 @@ static const char illegal_switch_message[] =
     "Illegal switch '%s', or bad switch value.\n"
     "Get help by starting the program without arguments.\n";
 
-#define TEXT_OF(number) #number
-#define TEXT(number) TEXT_OF(number)
+#define NUMBER_TEXT_OF(number) #number
+#define NUMBER_TEXT(number) NUMBER_TEXT_OF(number)
 
 /* The usage text, one line of source a line of text; the ranges come from settings.h. */
 // clang-format off
@@ -49,11 +49,11 @@ static const char usage_text[] =
     "  -p        Prompt for keystroke before beginning recording.\n"
     "  -q        Quiet mode (no progress display)\n"
     "  -#q{nn}   Audio buffer queue size in seconds, "
-        TEXT(QUEUE_SECONDS_MIN) ".." TEXT(QUEUE_SECONDS_MAX) " (default %d).\n"
+        NUMBER_TEXT(QUEUE_SECONDS_MIN) ".." NUMBER_TEXT(QUEUE_SECONDS_MAX) " (default %d).\n"
     "  -#b{nnn}  Wave buffers/sec, "
-        TEXT(BUFFERS_PER_SECOND_MIN) ".." TEXT(BUFFERS_PER_SECOND_MAX) " (default %d).\n"
+        NUMBER_TEXT(BUFFERS_PER_SECOND_MIN) ".." NUMBER_TEXT(BUFFERS_PER_SECOND_MAX) " (default %d).\n"
     "  -#w{nnnn} Size of each disk write (minimum is "
-        TEXT(WRITE_SIZE_UNIT) ", default is %d).\n";
+        NUMBER_TEXT(WRITE_SIZE_UNIT) ", default is %d).\n";
 // clang-format on
 
 void show_usage(void) {
