@@ -4,7 +4,8 @@
 #include <cstdint>
 
 #define WAVE_HEADER_SIZE 44
-#define RIFF_SIZE_OVER_DATA (WAVE_HEADER_SIZE - 8) /* the RIFF size leaves out "RIFF" and itself   \
+/* The RIFF size is the file length without "RIFF" and the size field itself. */
+#define RIFF_SIZE_OVER_DATA (WAVE_HEADER_SIZE - 8)
                                                     */
 
 /* How a recording is cut into capture buffers, at rate frames a second and per_second buffers a
