@@ -6,7 +6,6 @@
 #define WAVE_HEADER_SIZE 44
 /* The RIFF size is the file length without "RIFF" and the size field itself. */
 #define RIFF_SIZE_OVER_DATA (WAVE_HEADER_SIZE - 8)
-                                                    */
 
 /* How a recording is cut into capture buffers, at rate frames a second and per_second buffers a
    second: every buffer holds rate / per_second frames, and the first buffer of every second
