@@ -5,19 +5,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "pcm_format.h"
 #include "platform/posix/wave_source.h"
 #include "platform/sim/sim_config.h"
-
-static WAVEFORMATEX sim_format(DWORD rate, WORD channels, WORD bits) {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = (WORD)(channels * bits / 8);
-    format.nAvgBytesPerSec = format.nBlockAlign * rate;
-    return format;
-}
 
 TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
     struct Case {
@@ -29,7 +19,7 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
         setenv("WAVTAP_SIM", "speed=0", 1);
-        WAVEFORMATEX format = sim_format(44100, 2, c.bits);
+        WAVEFORMATEX format = pcm_format(44100, 2, c.bits);
         WaveSource* source = nullptr;
         ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, &format, &source));
         ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
