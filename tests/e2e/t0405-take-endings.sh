@@ -54,7 +54,8 @@ test_expect_success 'a second recorder on the same file is refused and touches n
     wait_for_text "0:00:09" &&
     record speed=0 take.wav -s2 -q &&
     test_status 255 &&
-    test_stderr_is "Output file in use by another recording: take.wav\n" &&
+    test_stderr_is "Output file in use by another recording: take.wav
+" &&
     test "$(file_size take.wav)" = 1764044 &&
     kill -INT $pid &&
     finish &&
@@ -70,7 +71,9 @@ test_expect_success 'a second recorder on the same file is refused and touches n
 test_expect_success 'a file size limit fails the preparation, which removes the new file' '
     run bash -c "ulimit -f 100 && exec \"\$@\"" sh env WAVTAP_SIM=speed=0 "$SIM" big -s5 -q &&
     test_status 255 &&
-    test_stderr_is "Error initialzing output: big.wav\nCould be bad drive, bad file name, or disk full.\n" &&
+    test_stderr_is "Error initialzing output: big.wav
+Could be bad drive, bad file name, or disk full.
+" &&
     test ! -e big.wav
 '
 
@@ -81,7 +84,8 @@ test_expect_success 'a file size limit reached in the middle of the take is a fa
     status=$?
     set -e
     test_status 255 &&
-    test_stderr_is "Error writing to file: -\n" &&
+    test_stderr_is "Error writing to file: -
+" &&
     test "$(file_size out.wav)" = 102400
 '
 
