@@ -15,9 +15,9 @@ if(NOT WIN32)
   include(GoogleTest)
   gtest_discover_tests(wavtap_unit TEST_PREFIX "unit/" DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS unit)
-  # The unit tests that run threads (the wave-input service, events) once more as one test, for
-  # the ThreadSanitizer pass (ctest -L threaded).
-  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*)
+  # The unit tests that run threads (the wave-input service, events, the control handler's wait)
+  # once more as one test, for the ThreadSanitizer pass (ctest -L threaded).
+  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*:CtrlHandler*)
   set_tests_properties(unit/threaded PROPERTIES LABELS threaded)
 
   # The ALSA source with its stream's calls made to fail, over ALSA's null PCM.
@@ -67,6 +67,11 @@ foreach(script ${e2e_scripts})
   endif()
   set_tests_properties(e2e/${name} PROPERTIES ENVIRONMENT "${e2e_env}"
     LABELS "e2e;${labels}" TIMEOUT 300)
+  # Recordings in real time (a sound server, Wine) need the cores to themselves: ctest -j runs
+  # nothing beside them.
+  if("realtime" IN_LIST labels)
+    set_tests_properties(e2e/${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endforeach()
 
 # The Wine prefix the Windows scripts share: made (or reused) before them, its server stopped

@@ -87,16 +87,12 @@ static CaptureBlock* allocate_capture_block(void) {
     block->ring_read = block->ring_start;
     block->ring_write.store(block->ring_start);
 
-    /* Every run of per_second buffers from a multiple of per_second holds exactly one second:
-       the first buffer of each second carries the frames that do not divide evenly. */
-    const uint32_t rate = s.format.nSamplesPerSec;
-    const uint32_t base = (rate / per_second) * s.format.nBlockAlign;
-    const uint32_t extra = (rate % per_second) * s.format.nBlockAlign;
     char* data = memory + audio_offset;
     for (uint32_t i = 0; i < queue_count; i++) {
         WAVEHDR* header = &block->headers[i];
         header->lpData = data;
-        header->dwBufferLength = base + (i % per_second == 0 ? extra : 0);
+        header->dwBufferLength =
+            capture_buffer_frames(s.format.nSamplesPerSec, per_second, i) * s.format.nBlockAlign;
         data += header->dwBufferLength;
     }
     return block;
@@ -141,7 +137,7 @@ static MMRESULT start_capture(CaptureBlock* block, uint32_t queue_count) {
     }
     if (s.prompt) {
         fprintf(stderr, "Ready to record -- press any key to begin...");
-        wait_for_key_press();
+        wait_for_key_press(&abort_requested);
         fprintf(stderr, "\n");
     }
     return waveInStart(block->device);
@@ -177,30 +173,36 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
     }
 }
 
-/* Stops the device after an early end, takes back every buffer, and cuts the output to the
-   buffers written, with a header that says so. */
-static void cut_back_output(CaptureBlock* block, uint32_t queue_count) {
+/* Stops the device after an early end and takes back every buffer. */
+static void stop_device(CaptureBlock* block, uint32_t queue_count) {
     report_mm_error("waveInStop (err)", waveInStop(block->device));
     report_mm_error("waveInReset (err)", waveInReset(block->device));
     for (uint32_t i = 0; i < queue_count; i++)
         report_mm_error("waveInUnprepareHeader (err)",
                         waveInUnprepareHeader(block->device, &block->headers[i], sizeof(WAVEHDR)));
     if (abort_requested.load()) fprintf(stderr, "*** Keyboard abort -- truncating output...\n");
-    flush_output();
-    FILE* stream = disk_write_buffer.stream;
-    if (seek_stream(stream, 0) != 0) return;
-    uint32_t length = emit_wave_header((int32_t)block->completed);
-    flush_output();
-    resize_stream_file(stream, length);
 }
 
-void capture_audio(void) {
+/* Cuts the output back to the audio of completed buffers, with a header that says so. Where the
+   header cannot be rewritten (a pipe, a terminal, append mode), the output stays as written. */
+static void cut_back_output(uint32_t completed) {
+    flush_output();
+    FILE* stream = disk_write_buffer.stream;
+    int64_t header_offset = disk_write_buffer.header_offset;
+    if (header_offset < 0 || seek_stream(stream, header_offset) != 0) return;
+    uint32_t length = emit_wave_header((int32_t)completed);
+    flush_output();
+    resize_stream_file(stream, header_offset + length);
+}
+
+MMRESULT capture_audio(void) {
     const RecordingSettings& s = recording_settings;
     const uint32_t queue_count = (uint32_t)s.queue_seconds * (uint32_t)s.buffers_per_second;
     CaptureBlock* block = allocate_capture_block();
     if (!block) {
         print_capture_error("unknown", MMSYSERR_NOMEM);
-        return;
+        cut_back_output(0);
+        return MMSYSERR_NOMEM;
     }
 
     MMRESULT error = start_capture(block, queue_count);
@@ -208,14 +210,21 @@ void capture_audio(void) {
     if (error != MMSYSERR_NOERROR) print_capture_error("unknown", error);
 
     show_progress(block->total_buffers, block->total_buffers);
-    if ((abort_requested.load() || error != MMSYSERR_NOERROR) && block->device)
-        cut_back_output(block, queue_count);
+    if (abort_requested.load() || error != MMSYSERR_NOERROR) {
+        if (block->device) stop_device(block, queue_count);
+        cut_back_output(block->completed);
+    }
     if (block->device) {
         report_mm_error("waveInReset", waveInReset(block->device));
         report_mm_error("waveInStop", waveInStop(block->device));
-        report_mm_error("waveInClose", waveInClose(block->device));
+        MMRESULT closed = waveInClose(block->device);
+        report_mm_error("waveInClose", closed);
+        /* A device that would not close may still fill the buffers and signal the event: both
+           stay until the process ends. */
+        if (closed != MMSYSERR_NOERROR) return error;
     }
     if (block->done_event) CloseHandle(block->done_event);
     block->~CaptureBlock();
     free(block);
+    return error;
 }

@@ -17,7 +17,6 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef uintptr_t DWORD_PTR;
-typedef uintptr_t UINT_PTR;
 typedef char* LPSTR;
 typedef void* HANDLE;
 typedef const char* LPCSTR;
@@ -41,7 +40,8 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrl_type);
 
 /* Adds (add TRUE) or removes a handler. Handlers run newest first on a thread of their own; one
    that returns TRUE ends the event, FALSE passes it on, and the last word is the default action
-   (the process ends). SIGINT is CTRL_C_EVENT and SIGQUIT is CTRL_BREAK_EVENT. */
+   (the process ends). SIGINT is CTRL_C_EVENT, SIGQUIT CTRL_BREAK_EVENT, SIGHUP CTRL_CLOSE_EVENT
+   and SIGTERM CTRL_SHUTDOWN_EVENT. */
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 /* ---- kernel events -------------------------------------------------------------------- */
@@ -101,8 +101,6 @@ typedef struct wavehdr_tag {
 
 #define WHDR_DONE 0x00000001u
 #define WHDR_PREPARED 0x00000002u
-#define WHDR_BEGINLOOP 0x00000004u
-#define WHDR_ENDLOOP 0x00000008u
 #define WHDR_INQUEUE 0x00000010u
 
 #define MMSYSERR_NOERROR 0

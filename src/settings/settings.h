@@ -7,6 +7,13 @@
 
 #define OUTPUT_PATH_SIZE 260 /* bytes in output_path: 259 characters and a NUL */
 
+/* The ranges the switches accept; the usage text shows them from here. */
+#define QUEUE_SECONDS_MIN 1       /* -#q */
+#define QUEUE_SECONDS_MAX 60      /* -#q */
+#define BUFFERS_PER_SECOND_MIN 1  /* -#b */
+#define BUFFERS_PER_SECOND_MAX 20 /* -#b */
+#define WRITE_SIZE_UNIT 512       /* -#w: at least this, and rounded down to a multiple of it */
+
 struct RecordingSettings {
     int32_t seconds;                    /* length of the recording in seconds (-s) */
     int32_t queue_seconds;              /* seconds of audio queued at the device (-#q) */

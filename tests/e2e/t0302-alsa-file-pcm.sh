@@ -5,11 +5,15 @@
 # run the device thread of the wave-input service, so the script also runs under TSan.
 # labels: threaded
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/wave-checks.sh"
 : "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
 
 # 2 MB of reproducible noise: a buffer that is lost, repeated or sent twice cannot go unseen.
 python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(302).randbytes(2000000))' \
     >"$SCRATCH/input.raw"
+# A PCM name of 200 characters for the file PCM, and its first 63 characters naming another PCM,
+# which a name cut short would open.
+LONG_PCM=long_$(printf "%0195d" 0)
 cat >"$SCRATCH/asound.conf" <<EOF
 pcm.filein {
     type file
@@ -22,36 +26,18 @@ pcm.alawonly {
     type alaw
     slave { pcm { type null } format S16_LE }
 }
+pcm.$LONG_PCM "filein"
+pcm.${LONG_PCM:0:63} "alawonly"
 EOF
 export ALSA_CONFIG_PATH=$SCRATCH/asound.conf
 export AUDIODEV=filein
-
-# data_is FILE BYTES: FILE holds a 44-byte header, then exactly the first BYTES of the input.
-data_is() {
-    test "$(file_size "$1")" = $((44 + $2)) || fail "$1: $(file_size "$1") bytes, expected $((44 + $2))"
-    tail -c +45 "$1" >data && head -c "$2" "$SCRATCH/input.raw" >expected-data &&
-        cmp data expected-data
-}
-
-# header_is FILE RATE CHANNELS BITS DATA_BYTES: the PCM wave header says so, and the sizes agree.
-header_is() {
-    local align=$(($3 * $4 / 8))
-    printf '%s\n' RIFF $(($5 + 36)) WAVE "fmt " 16 1 "$3" "$2" $(($2 * align)) $align "$4" data "$5" >expected-header
-    {
-        head -c 4 "$1"; echo; u32_at "$1" 4; tail -c +9 "$1" | head -c 4; echo
-        tail -c +13 "$1" | head -c 4; echo; u32_at "$1" 16; u16_at "$1" 20; u16_at "$1" 22
-        u32_at "$1" 24; u32_at "$1" 28; u16_at "$1" 32; u16_at "$1" 34
-        tail -c +37 "$1" | head -c 4; echo; u32_at "$1" 40
-    } >actual-header
-    diff -u expected-header actual-header
-}
 
 # service_reads RATE CHANNELS BITS LENGTH...: through waveInOpen(WAVE_MAPPER), every buffer comes
 # back full, in the order added, and together they hold the start of the input.
 service_reads() {
     local rate=$1 channels=$2 bits=$3 length n total=0
     shift 3
-    "$ALSA_PROBE" wavein mapper "$rate" "$channels" "$bits" "$@" >got 2>lines ||
+    timeout 30 "$ALSA_PROBE" wavein mapper "$rate" "$channels" "$bits" "$@" >got 2>lines ||
         fail "alsa_probe wavein: status $?: $(cat lines)"
     for length in "$@"; do
         n=1
@@ -73,8 +59,10 @@ test_expect_success 'waveInOpen(WAVE_MAPPER) on AUDIODEV: every buffer full, in 
 # open_fails DEVICE ID CHANNELS BITS RESULT: waveInOpen of ID, with AUDIODEV=DEVICE, fails with
 # RESULT.
 open_fails() {
-    AUDIODEV=$1 "$ALSA_PROBE" wavein "$2" 44100 "$3" "$4" 17640 >/dev/null 2>result &&
+    if AUDIODEV=$1 timeout 20 "$ALSA_PROBE" wavein "$2" 44100 "$3" "$4" 17640 >/dev/null 2>result; then
         fail "$1 opened"
+        return 1
+    fi
     echo "open: $5" >expected &&
         diff -u expected result
 }
@@ -92,7 +80,14 @@ test_expect_success 'wavtap records exactly 5 s of the file PCM' '
     test_status 0 &&
     ! grep -F "***" stderr &&
     header_is rec.wav 44100 2 16 882000 &&
-    data_is rec.wav 882000
+    data_is rec.wav "$SCRATCH/input.raw" 882000
+'
+
+test_expect_success 'an AUDIODEV of 200 characters is taken whole' '
+    AUDIODEV=$LONG_PCM run "$WAVTAP" rec -s1 -q &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    data_is rec.wav "$SCRATCH/input.raw" 176400
 '
 
 test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exactly' '
@@ -100,15 +95,16 @@ test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exa
     test_status 0 &&
     test_stderr_is "" &&
     header_is rec.wav 22050 1 8 66150 &&
-    data_is rec.wav 66150
+    data_is rec.wav "$SCRATCH/input.raw" 66150
 '
 
-test_expect_success 'a missing PCM ends the capture at the open, quietly, the file keeps its length' '
+test_expect_success 'a missing PCM ends the capture at the open, quietly, the file cut to its header' '
     AUDIODEV=nosuchpcm run "$WAVTAP" rec -s1 -q &&
-    test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system.\n" &&
-    test "$(file_size rec.wav)" = 176444 &&
-    header_is rec.wav 44100 2 16 176400
+    test_status 1 &&
+    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system.
+" &&
+    test "$(file_size rec.wav)" = 44 &&
+    header_is rec.wav 44100 2 16 0
 '
 
 # The file PCM hands over as much as is asked at any moment, so that a reader that stalls finds

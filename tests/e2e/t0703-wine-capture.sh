@@ -11,12 +11,13 @@ first_line_is() { head -n 1 stderr >first-line && test_text_is first-line "$1"; 
 # counter_ok FILE: the recording is one contiguous run of the counter signal.
 counter_ok() { check_counter "$1" >counter.txt || { cat counter.txt; return 1; }; }
 
-test_expect_success 'with no sound driver the capture reports Wine'\''s text, the file stays prepared' '
+test_expect_success 'with no sound driver the capture reports Wine'\''s text, exit 1, the file cut to its header' '
     run "$WAVTAP" rec -s2 &&
-    test_status 0 &&
-    first_line_is "*** Capture error during unknown: There is no driver installed on your system!\n" &&
-    test "$(file_size rec.wav)" = 352844 &&
-    test_header_is rec.wav 44100 2 16 352800
+    test_status 1 &&
+    first_line_is "*** Capture error during unknown: There is no driver installed on your system!
+" &&
+    test "$(file_size rec.wav)" = 44 &&
+    header_is rec.wav 44100 2 16 0
 '
 
 # From here on Wine records from the private server. The feeder keeps more audio queued than by
@@ -36,8 +37,16 @@ test_expect_success 'a 5 s recording is exact: length, header, every frame in or
     test_status 0 &&
     ! grep -F "***" stderr &&
     test "$(file_size rec.wav)" = 882044 &&
-    test_header_is rec.wav 44100 2 16 882000 &&
+    header_is rec.wav 44100 2 16 882000 &&
     counter_ok rec.wav
+'
+
+test_expect_success 'an existing file past 4 GiB is shrunk to the recording (64-bit size)' '
+    truncate -s $((4 * 1024 * 1024 * 1024 + 1000)) old.wav &&
+    run "$WAVTAP" old -s1 -q &&
+    test_status 0 &&
+    test "$(file_size old.wav)" = 176444 &&
+    header_is old.wav 44100 2 16 176400
 '
 
 # interrupted_recording FILE ARGS...: runs the program with ARGS in the background (standard
@@ -68,7 +77,7 @@ while read -r file args; do
         size=$(file_size '"$file"') &&
         test $(((size - 44) % 17640)) = 0 &&
         test "$size" -gt 44 && test "$size" -lt 3528044 &&
-        test_header_is '"$file"' 44100 2 16 $((size - 44)) &&
+        header_is '"$file"' 44100 2 16 $((size - 44)) &&
         counter_ok '"$file"'
     '
 done <<'CASES'
@@ -80,15 +89,36 @@ CASES
 # the end.
 test_expect_success 'a device number past the last device fails at the open with its text' '
     run "$WAVTAP" rec -s1 -q -i3 &&
+    test_status 1 &&
+    test_text_is stderr "*** Capture error during unknown: A device ID has been used that is out of range for your system.
+" &&
+    test "$(file_size rec.wav)" = 44
+'
+
+test_expect_success 'a second recorder on the same file is refused and touches nothing' '
+    in_background "$WAVTAP" rec -s20 -q >stdout 2>first-stderr </dev/null &&
+    for _ in $(seq 200); do
+        [ "$(u32_at rec.wav 44 2>/dev/null)" -gt 0 ] 2>/dev/null && break
+        sleep 0.1
+    done &&
+    run "$WAVTAP" rec -s1 -q &&
+    test_status 255 &&
+    test_text_is stderr "Output file in use by another recording: rec.wav
+" &&
+    test "$(file_size rec.wav)" = 3528044 &&
+    kill -INT $pid &&
+    wait_job $pid 20 &&
     test_status 0 &&
-    test_text_is stderr "*** Capture error during unknown: A device ID has been used that is out of range for your system.\n" &&
-    test "$(file_size rec.wav)" = 176444
+    size=$(file_size rec.wav) &&
+    header_is rec.wav 44100 2 16 $((size - 44)) &&
+    counter_ok rec.wav
 '
 
 test_expect_success 'the prompt without a console does not wait' '
     run "$WAVTAP" rec -s1 -p &&
     test_status 0 &&
-    first_line_is "Ready to record -- press any key to begin...\n" &&
+    first_line_is "Ready to record -- press any key to begin...
+" &&
     ! grep -F "***" stderr &&
     test "$(file_size rec.wav)" = 176444 &&
     counter_ok rec.wav
@@ -102,7 +132,7 @@ tmux_socket=wavtap-wine-$$
 at_exit "tmux -L $tmux_socket kill-server"
 pane() { tmux -L $tmux_socket capture-pane -p; }
 test_expect_success 'the prompt on a console waits for a key, and Up is one' '
-    command -v tmux >/dev/null || fail "tmux is not installed" &&
+    { command -v tmux >/dev/null || fail "tmux is not installed"; } &&
     tmux -L $tmux_socket new-session -d -x 100 -y 10 \
         "\"$WAVTAP\" rec -s1 -p >stdout; echo \$? >rc; sleep 60" &&
     for i in $(seq 200); do

@@ -42,10 +42,10 @@
 
 #define DEVICE_BUFFER_US 4000000u /* device buffer asked for: up to 4 s, as the device allows */
 #define PERIOD_US 100000u         /* reads of about one capture buffer */
+#define RESUME_TRIES 100          /* after a suspend, tries to resume the device... */
+#define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
 #define DELAY_SLACK_S 1.5         /* seconds of a sound server's delay not trusted at a gap */
-#define RESUME_TRIES 100          /* a suspended device is asked to resume up to this often... */
-#define RESUME_PAUSE_NS 10000000  /* ...this far apart */
 
 /* A loss that the detector has suspected or found: the frames still held from before it are
    handed over first. */
@@ -319,28 +319,21 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
     return MMSYSERR_NOERROR;
 }
 
-static bool format_is_supported(const WAVEFORMATEX* format) {
-    if (format->wFormatTag != WAVE_FORMAT_PCM) return false;
-    if (format->nChannels != 1 && format->nChannels != 2) return false;
-    if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) return false;
-    if (format->nBlockAlign != format->nChannels * format->wBitsPerSample / 8) return false;
-    if (format->nSamplesPerSec == 0) return false;
-    return format->nAvgBytesPerSec == format->nSamplesPerSec * format->nBlockAlign;
-}
-
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source_out) {
     install_message_handler();
-    char name[64];
+    char plughw_name[32];
+    const char* name = plughw_name;
     if (device_id == WAVE_MAPPER) {
+        /* AUDIODEV is taken whole, however long: a name cut short may open another PCM. */
         const char* audiodev = getenv("AUDIODEV");
-        snprintf(name, sizeof name, "%s", audiodev && *audiodev ? audiodev : "default");
+        name = audiodev && *audiodev ? audiodev : "default";
     } else {
         int card = -1, device = -1;
         if (device_id >= walk_capture_devices(device_id, &card, &device))
             return MMSYSERR_BADDEVICEID;
-        snprintf(name, sizeof name, "plughw:%d,%d", card, device);
+        snprintf(plughw_name, sizeof plughw_name, "plughw:%d,%d", card, device);
     }
-    if (!format_is_supported(format)) return WAVERR_BADFORMAT;
+    if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
 
     WaveSource* source = (WaveSource*)calloc(1, sizeof *source);
     if (source == nullptr) return MMSYSERR_NOMEM;
@@ -437,7 +430,7 @@ static int32_t read_error(WaveSource* source, int err) {
         set_problem(source, "device suspended, audio lost");
         int tries = 0;
         while ((err = alsa_calls.resume(source->pcm)) == -EAGAIN && tries++ < RESUME_TRIES) {
-            struct timespec pause = {0, RESUME_PAUSE_NS};
+            struct timespec pause = {0, RESUME_PAUSE_MS * 1000000L};
             nanosleep(&pause, nullptr);
         }
         if (err < 0) err = alsa_calls.prepare(source->pcm);
