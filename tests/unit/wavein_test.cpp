@@ -218,6 +218,26 @@ TEST(WaveInReset, ReturnsEveryQueuedBufferInOrderFromAStalledDevice) {
     }
 }
 
+TEST(WaveInStop, InterruptsAReadThatWaitsForAudio) {
+    /* The device thread waits up to half a second for audio from a stalled device; a stop
+       must not wait that out. */
+    Recorder recorder;
+    HWAVEIN device = open_sim("speed=1,stall_after=1", &recorder);
+    Pool pool;
+    make_pool(&pool, {tenth, tenth, tenth});
+    queue_all(device, &pool);
+    ASSERT_EQ(MMSYSERR_NOERROR, waveInStart(device));
+    ASSERT_TRUE(wait_completed(&recorder, 1));
+    for (int i = 0; i < 5; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(130));
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(MMSYSERR_NOERROR, waveInStop(device));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+        ASSERT_EQ(MMSYSERR_NOERROR, waveInStart(device));
+    }
+    shut(device, &pool, &recorder);
+}
+
 TEST(WaveInHeaders, FollowThePrepareQueueAndCloseRules) {
     Recorder recorder;
     HWAVEIN device = open_sim("speed=0", &recorder);

@@ -45,6 +45,7 @@
 #define RESUME_TRIES 100          /* after a suspend, tries to resume the device... */
 #define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
+#define LATE_WAKE_S 0.25          /* a wait this far past its timeout was cut by a stop */
 #define DELAY_SLACK_S 1.5         /* seconds of a sound server's delay not trusted at a gap */
 
 /* A loss that the detector has suspected or found: the frames still held from before it are
@@ -494,13 +495,16 @@ static void check_for_loss(WaveSource* source, double now, snd_pcm_uframes_t ava
 }
 
 /* Waits up to timeout_ms for audio, adding the time to the waits the detector is told of
-   unless the process was stopped meanwhile. Returns snd_pcm_wait's result. */
+   unless the process was stopped meanwhile (a SIGCONT came, or the wait overran its timeout
+   by LATE_WAKE_S: the handler may not have run yet). Returns the wait's result. */
 static int wait_for_audio(WaveSource* source, uint32_t timeout_ms) {
     uint32_t continues = process_continues();
     double from = monotonic_seconds();
     int ready = alsa_calls.wait(source->pcm, source->wake_fd,
                                 timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
-    if (process_continues() == continues) source->waited += monotonic_seconds() - from;
+    double waited = monotonic_seconds() - from;
+    if (process_continues() == continues && waited < timeout_ms / 1000.0 + LATE_WAKE_S)
+        source->waited += waited;
     return ready;
 }
 

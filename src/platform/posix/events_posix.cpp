@@ -15,6 +15,7 @@
 #include "platform/win32_compat.h"
 
 #define EVENT_MAGIC 0x45564e54u /* "EVNT": tells an event handle from a stray pointer */
+#define LATE_WAKE_MS 250        /* a wait woken this late after its deadline was stopped */
 
 /* The state is an atomic flag, so that setting an event nobody waits for and a wait on a set
    event make no system call; only a wait that must sleep takes the lock. A waiter counts
@@ -95,12 +96,11 @@ static bool take_signal(Event* event) {
     return event->signalled.compare_exchange_strong(expected, false);
 }
 
-/* The monotonic time milliseconds after from_ns. */
-static timespec deadline_after(int64_t from_ns, DWORD milliseconds) {
-    int64_t at = from_ns + (int64_t)milliseconds * 1000000;
+/* The timespec of a monotonic time in nanoseconds. */
+static timespec deadline_at(int64_t at_ns) {
     timespec deadline;
-    deadline.tv_sec = (time_t)(at / 1000000000);
-    deadline.tv_nsec = (long)(at % 1000000000);
+    deadline.tv_sec = (time_t)(at_ns / 1000000000);
+    deadline.tv_nsec = (long)(at_ns % 1000000000);
     return deadline;
 }
 
@@ -111,15 +111,18 @@ static int64_t monotonic_ns(void) {
 }
 
 /* A timed wait counts only time in which the process ran: when the process was stopped and
-   continued during it, it waits the full time again from the continue, since the thread that
-   would set the event had no chance to run while the process was stopped. */
+   continued during it, it waits the full time again from its wake, since the thread that
+   would set the event had no chance to run while the process was stopped. A wait that ends
+   LATE_WAKE_MS or more after its deadline is taken for one that a stop cut short too: the
+   SIGCONT handler may not have run yet when the waiting thread wakes first. */
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Event* event = event_from_handle(handle);
     if (!event) return WAIT_FAILED;
     if (take_signal(event)) return WAIT_OBJECT_0;
     if (milliseconds == 0) return WAIT_TIMEOUT;
     uint32_t continues = process_continues();
-    timespec deadline = deadline_after(monotonic_ns(), milliseconds);
+    int64_t deadline_ns = monotonic_ns() + (int64_t)milliseconds * 1000000;
+    timespec deadline = deadline_at(deadline_ns);
     DWORD result = WAIT_OBJECT_0;
     pthread_mutex_lock(&event->lock);
     event->waiters.fetch_add(1);
@@ -127,16 +130,18 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         int rc = milliseconds == INFINITE
                      ? pthread_cond_wait(&event->wake, &event->lock)
                      : pthread_cond_timedwait(&event->wake, &event->lock, &deadline);
-        if (rc == ETIMEDOUT && process_continues() != continues) {
-            continues = process_continues();
-            deadline = deadline_after(last_continue_ns(), milliseconds);
-            continue;
-        }
-        if (rc == ETIMEDOUT && !take_signal(event)) {
-            result = WAIT_TIMEOUT;
+        if (rc == ETIMEDOUT) {
+            int64_t now = monotonic_ns();
+            bool stopped = process_continues() != continues;
+            if (stopped || now - deadline_ns >= (int64_t)LATE_WAKE_MS * 1000000) {
+                continues = process_continues();
+                deadline_ns = now + (int64_t)milliseconds * 1000000;
+                deadline = deadline_at(deadline_ns);
+                continue;
+            }
+            if (!take_signal(event)) result = WAIT_TIMEOUT;
             break;
         }
-        if (rc == ETIMEDOUT) break;
         if (rc != 0) {
             result = WAIT_FAILED;
             break;

@@ -2,26 +2,18 @@
 #include "platform/posix/process_stops.h"
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <pthread.h>
 
 /* Written by the SIGCONT handler, read by any thread; lock-free, so safe in a handler. */
 static struct {
-    std::atomic<uint32_t> continues;   /* SIGCONTs seen */
-    std::atomic<int64_t> continued_ns; /* monotonic time of the last one, nanoseconds */
-    pthread_once_t installed;          /* the handler is installed once */
-} process_stops = {{0}, {0}, PTHREAD_ONCE_INIT};
+    std::atomic<uint32_t> continues; /* SIGCONTs seen */
+    pthread_once_t installed;        /* the handler is installed once */
+} process_stops = {{0}, PTHREAD_ONCE_INIT};
 
 static void note_continue(int signal_number) {
     (void)signal_number;
-    int saved_errno = errno;
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    process_stops.continued_ns.store((int64_t)now.tv_sec * 1000000000 + now.tv_nsec);
     process_stops.continues.fetch_add(1);
-    errno = saved_errno;
 }
 
 static void install_handler(void) {
@@ -38,8 +30,4 @@ void watch_process_stops(void) {
 
 uint32_t process_continues(void) {
     return process_stops.continues.load();
-}
-
-int64_t last_continue_ns(void) {
-    return process_stops.continued_ns.load();
 }

@@ -11,6 +11,3 @@ void watch_process_stops(void);
 
 /* How many times the process has been continued since watch_process_stops. Any thread. */
 uint32_t process_continues(void);
-
-/* The monotonic time of the last continue, nanoseconds, 0 before the first. Any thread. */
-int64_t last_continue_ns(void);
