@@ -3,11 +3,13 @@
 
 #include "capture/capture.h"
 #include "driver/interrupt.h"
+#include "platform/platform.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
 #include "wave/write_buffer.h"
 
 int main(int argc, char** argv) {
+    argv = command_line_arguments(&argc, argv);
     parse_switches(argc, argv);
     open_output();
     SetConsoleCtrlHandler(ctrl_handler, TRUE);
