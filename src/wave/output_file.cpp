@@ -35,7 +35,7 @@ static void complete_output_path(void) {
    writes large, and this way every write reaches the system at once and its failure is seen
    where it happens, not lost in the flush at exit. */
 static FILE* open_stream(const char* path, const char* mode) {
-    FILE* stream = fopen(path, mode);
+    FILE* stream = open_file_stream(path, mode);
     if (stream) setvbuf(stream, nullptr, _IONBF, 0);
     return stream;
 }

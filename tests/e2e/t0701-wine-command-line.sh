@@ -18,6 +18,7 @@ Usage:  wavtap file{.wav} {/opts}
   -f{nnn}   Capture samples/sec: e.g., 22050 (default %s)
   -s{nn}    Number of seconds to capture (default %s).
   -i{n}     Input wave device Id +1, 0 for WAVE_MAPPER (default %s).
+  -l        List the input devices, with the number or name for -i.
   -p        Prompt for keystroke before beginning recording.
   -q        Quiet mode (no progress display)
   -#q{nn}   Audio buffer queue size in seconds, 1..60 (default %s).
@@ -41,7 +42,19 @@ test_expect_success 'the usage text shows the switches given before -?, "/" swit
     cmp expected-usage stdout
 '
 
-for arg in -x /x -#w511 -s0; do
+test_expect_success '"--help", "-h" and "/h" print the usage text and exit 0; "--version" the version' '
+    for arg in --help -h /h; do
+        run "$WAVTAP" /s30 "$arg" &&
+        test_status 0 &&
+        usage 16 2 44100 30 0 5 10 131072 &&
+        cmp expected-usage stdout || return 1
+    done &&
+    run "$WAVTAP" --version &&
+    test_status 0 &&
+    test_text_is stdout "wavtap 1.1\n"
+'
+
+for arg in -x /x -#w511 -s0 -f0 /f768001; do
     test_expect_success "$arg is an illegal switch" '
         run "$WAVTAP" "'"$arg"'" a.wav &&
         test_status 255 &&

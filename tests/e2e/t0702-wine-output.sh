@@ -28,6 +28,22 @@ test_expect_success 'Windows path forms: backslashes, a drive letter, a space in
     test "$(file_size "my rec.wav")" = 176444
 '
 
+# Names outside the ANSI code page (Wine's is 1252 here): Japanese and Polish. The existing one is
+# found by its name (reused in place: its old bytes stay after the header), the new one created.
+test_expect_success 'file names outside the ANSI code page are created and reused by their own names' '
+    head -c 300000 /dev/zero | tr "\0" x >"nagranie-źdźbło.wav" &&
+    run "$WAVTAP" "nagranie-źdźbło" -s1 -q &&
+    test_status 0 &&
+    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system!\r\n" &&
+    test "$(file_size "nagranie-źdźbło.wav")" = 176444 &&
+    test "$(tail -c 1 "nagranie-źdźbło.wav")" = x &&
+    run "$WAVTAP" "$(windows_path "$PWD")\\録音テイク" -s1 &&
+    test_status 0 &&
+    test "$(file_size 録音テイク.wav)" = 176444 &&
+    test_header_is 録音テイク.wav 44100 2 16 176400 &&
+    test "$(ls | grep -c "?")" = 0
+'
+
 # Existing files: name, length before, byte they are filled with, what is kept after the header.
 while read -r case before fill; do
     test_expect_success "an existing $case file is reused in place" '

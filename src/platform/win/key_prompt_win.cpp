@@ -40,6 +40,9 @@ void wait_for_key_press(void) {
         DWORD raw_mode = previous_mode &
                          ~(DWORD)(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
         if (SetConsoleMode(input, raw_mode)) {
+            /* Keys typed before the prompt appeared (while the output was prepared) do not
+               answer it. */
+            FlushConsoleInputBuffer(input);
             INPUT_RECORD record;
             DWORD count;
             while (ReadConsoleInputA(input, &record, 1, &count) && count == 1) {
