@@ -23,6 +23,16 @@ for row in "open=4|The specified device is already in use. Wait until it is free
     '
 done
 
+# A failure while the countdown is on the screen: the error line starts a line of its own, the
+# final countdown line follows it, and the capture leaves the cursor at the start of a line.
+test_expect_success 'a capture error after a progress line starts on its own line' '
+    record speed=0,fail=prepare:25 take -s10 -#q2 &&
+    test_status 0 &&
+    sed -E "s/Avg Level:[ 0-9]*/Avg Level:/g" stderr >lines &&
+    printf "\r  0:00:10  Avg Level:\n$(error_line unknown "$UNDEFINED")\r  0:00:00  Avg Level:\n" >expected &&
+    cmp expected lines || { cat -A lines; false; }
+'
+
 # Failures once the device is open: the file is cut back to the buffers written, and its
 # header says so. Rows: WAVTAP_SIM faults | buffers written | the reported text.
 while IFS='|' read -r config buffers text; do
