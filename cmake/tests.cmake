@@ -58,6 +58,11 @@ foreach(script ${e2e_scripts})
   endif()
   set_tests_properties(e2e/${name} PROPERTIES ENVIRONMENT "${e2e_env}"
     LABELS "e2e;${labels}" TIMEOUT 300)
+  # Recordings in real time (a sound server, Wine) need the cores to themselves: ctest -j runs
+  # nothing beside them.
+  if("realtime" IN_LIST labels)
+    set_tests_properties(e2e/${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endforeach()
 
 # The Wine prefix the Windows scripts share: made (or reused) before them, its server stopped

@@ -89,16 +89,12 @@ static CaptureBlock* allocate_capture_block(void) {
     block->ring_read = block->ring_start;
     block->ring_write.store(block->ring_start);
 
-    /* Every run of per_second buffers from a multiple of per_second holds exactly one second:
-       the first buffer of each second carries the frames that do not divide evenly. */
-    const uint32_t rate = s.format.nSamplesPerSec;
-    const uint32_t base = (rate / per_second) * s.format.nBlockAlign;
-    const uint32_t extra = (rate % per_second) * s.format.nBlockAlign;
     char* data = memory + audio_offset;
     for (uint32_t i = 0; i < queue_count; i++) {
         WAVEHDR* header = &block->headers[i];
         header->lpData = data;
-        header->dwBufferLength = base + (i % per_second == 0 ? extra : 0);
+        header->dwBufferLength =
+            capture_buffer_frames(s.format.nSamplesPerSec, per_second, i) * s.format.nBlockAlign;
         data += header->dwBufferLength;
     }
     return block;

@@ -4,6 +4,16 @@
 
 #include <cstring>
 
+#define PATH_DRIVE_SIZE 8  /* bytes in PathParts.drive: "C:" and a NUL, with room to spare */
+#define PATH_PART_SIZE 256 /* bytes in each other part: 255 characters and a NUL */
+
+struct PathParts {
+    char drive[PATH_DRIVE_SIZE];    /* "X:" when the path's second character is a colon, else "" */
+    char directory[PATH_PART_SIZE]; /* up to and including the last "/" or "\\" after the drive */
+    char name[PATH_PART_SIZE];      /* the last component up to its extension */
+    char extension[PATH_PART_SIZE]; /* the last component from its last "." on, or "" */
+};
+
 static bool is_separator(char c) {
     return c == '/' || c == '\\';
 }
@@ -17,7 +27,10 @@ static bool copy_part(char* part, const char* source, size_t length) {
     return true;
 }
 
-int split_path(const char* path, PathParts* parts) {
+/* Splits path into parts. Both "/" and "\\" separate directories on every system. Returns 0, or
+   -1 when the directory, name or extension is longer than 255 characters; parts is then not
+   filled. */
+static int split_path(const char* path, PathParts* parts) {
     size_t drive_length = (path[0] != '\0' && path[1] == ':') ? 2 : 0;
     const char* rest = path + drive_length;
 
@@ -45,7 +58,9 @@ int split_path(const char* path, PathParts* parts) {
     return 0;
 }
 
-int compose_path(char* out, size_t out_size, const PathParts* parts) {
+/* Joins parts back into out, which has room for out_size bytes. Returns 0, or -1 when the path
+   and its NUL do not fit; out is then left as it was. */
+static int compose_path(char* out, size_t out_size, const PathParts* parts) {
     const char* pieces[] = {parts->drive, parts->directory, parts->name, parts->extension};
     size_t total = 0;
     for (const char* piece : pieces)

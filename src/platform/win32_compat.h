@@ -17,7 +17,6 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef uintptr_t DWORD_PTR;
-typedef uintptr_t UINT_PTR;
 typedef char* LPSTR;
 typedef void* HANDLE;
 typedef const char* LPCSTR;
@@ -101,8 +100,6 @@ typedef struct wavehdr_tag {
 
 #define WHDR_DONE 0x00000001u
 #define WHDR_PREPARED 0x00000002u
-#define WHDR_BEGINLOOP 0x00000004u
-#define WHDR_ENDLOOP 0x00000008u
 #define WHDR_INQUEUE 0x00000010u
 
 #define MMSYSERR_NOERROR 0

@@ -27,6 +27,11 @@ static const char illegal_switch_message[] =
     "Illegal switch '%s', or bad switch value.\n"
     "Get help by starting the program without arguments.\n";
 
+#define NUMBER_TEXT_OF(number) #number
+#define NUMBER_TEXT(number) NUMBER_TEXT_OF(number)
+
+/* The usage text, one line of source a line of text; the ranges come from settings.h. */
+// clang-format off
 static const char usage_text[] =
     "\n"
     "Audio capture tool, ver " WAVTAP_VERSION ".  wavtap project, 2026\n"
@@ -46,9 +51,13 @@ static const char usage_text[] =
     "  -l        List the input devices, with the number or name for -i.\n"
     "  -p        Prompt for keystroke before beginning recording.\n"
     "  -q        Quiet mode (no progress display)\n"
-    "  -#q{nn}   Audio buffer queue size in seconds, 1..60 (default %d).\n"
-    "  -#b{nnn}  Wave buffers/sec, 1..20 (default %d).\n"
-    "  -#w{nnnn} Size of each disk write (minimum is 512, default is %d).\n";
+    "  -#q{nn}   Audio buffer queue size in seconds, "
+        NUMBER_TEXT(QUEUE_SECONDS_MIN) ".." NUMBER_TEXT(QUEUE_SECONDS_MAX) " (default %d).\n"
+    "  -#b{nnn}  Wave buffers/sec, "
+        NUMBER_TEXT(BUFFERS_PER_SECOND_MIN) ".." NUMBER_TEXT(BUFFERS_PER_SECOND_MAX) " (default %d).\n"
+    "  -#w{nnnn} Size of each disk write (minimum is "
+        NUMBER_TEXT(WRITE_SIZE_UNIT) ", default is %d).\n";
+// clang-format on
 
 void print_usage(void) {
     const RecordingSettings& s = recording_settings;
@@ -89,16 +98,16 @@ static bool apply_extended_switch(const char* argument) {
     int32_t value = read_decimal(argument + 3);
     switch (fold_letter(argument[2])) {
     case 'Q':
-        if (value < 1 || value > 60) return false;
+        if (value < QUEUE_SECONDS_MIN || value > QUEUE_SECONDS_MAX) return false;
         recording_settings.queue_seconds = value;
         return true;
     case 'B':
-        if (value < 1 || value > 20) return false;
+        if (value < BUFFERS_PER_SECOND_MIN || value > BUFFERS_PER_SECOND_MAX) return false;
         recording_settings.buffers_per_second = value;
         return true;
     case 'W':
-        if (value < 512) return false;
-        recording_settings.write_size = value & ~511;
+        if (value < WRITE_SIZE_UNIT) return false;
+        recording_settings.write_size = value & ~(WRITE_SIZE_UNIT - 1);
         return true;
     default:
         return false;

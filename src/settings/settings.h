@@ -9,6 +9,13 @@
 #define DEVICE_NAME_SIZE 128   /* bytes in device_name: 127 characters and a NUL */
 #define MAX_SAMPLE_RATE 768000 /* the highest rate -f takes */
 
+/* The ranges the switches accept; the usage text shows them from here. */
+#define QUEUE_SECONDS_MIN 1       /* -#q */
+#define QUEUE_SECONDS_MAX 60      /* -#q */
+#define BUFFERS_PER_SECOND_MIN 1  /* -#b */
+#define BUFFERS_PER_SECOND_MAX 20 /* -#b */
+#define WRITE_SIZE_UNIT 512       /* -#w: at least this, and rounded down to a multiple of it */
+
 struct RecordingSettings {
     int32_t seconds;                    /* length of the recording in seconds (-s) */
     int32_t queue_seconds;              /* seconds of audio queued at the device (-#q) */

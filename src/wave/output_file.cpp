@@ -19,7 +19,7 @@ static void refuse_unrepresentable_length(void) {
     const RecordingSettings& s = recording_settings;
     int64_t buffer_count = (int64_t)s.seconds * s.buffers_per_second;
     int64_t data_size = (int64_t)s.seconds * s.format.nAvgBytesPerSec;
-    if (buffer_count > INT32_MAX || data_size + 36 > (int64_t)UINT32_MAX)
+    if (buffer_count > INT32_MAX || data_size + RIFF_SIZE_OVER_DATA > (int64_t)UINT32_MAX)
         fatal_error("Recording too long for a wave file: %d seconds\n", s.seconds);
 }
 

@@ -49,6 +49,24 @@ static void put_le32(unsigned char* to, uint32_t value) {
         to[i] = (unsigned char)((value >> (8 * i)) & 0xFF);
 }
 
+/* Every buffer holds the base; the first of every second also holds the extra. */
+static uint32_t base_frames(uint32_t rate, uint32_t per_second) {
+    return rate / per_second;
+}
+static uint32_t extra_frames(uint32_t rate, uint32_t per_second) {
+    return rate % per_second;
+}
+
+uint32_t capture_buffer_frames(uint32_t rate, uint32_t per_second, uint64_t index) {
+    return base_frames(rate, per_second) +
+           (index % per_second == 0 ? extra_frames(rate, per_second) : 0);
+}
+
+uint64_t capture_buffer_start(uint32_t rate, uint32_t per_second, uint64_t index) {
+    uint64_t seconds_begun = (index + per_second - 1) / per_second;
+    return index * base_frames(rate, per_second) + seconds_begun * extra_frames(rate, per_second);
+}
+
 uint32_t emit_wave_header(int32_t buffer_count) {
     const WAVEFORMATEX& format = recording_settings.format;
     const int32_t per_second = recording_settings.buffers_per_second;
@@ -66,10 +84,11 @@ uint32_t emit_wave_header(int32_t buffer_count) {
        buffer length. The count is divided as a signed number; the products wrap at 32 bits. */
     uint32_t whole_seconds = (uint32_t)(buffer_count / per_second);
     uint32_t extra_buffers = (uint32_t)(buffer_count % per_second);
-    uint32_t base_buffer = (format.nSamplesPerSec / (uint32_t)per_second) * format.nBlockAlign;
+    uint32_t base_buffer =
+        base_frames(format.nSamplesPerSec, (uint32_t)per_second) * format.nBlockAlign;
     uint32_t data_size = whole_seconds * format.nAvgBytesPerSec + base_buffer * extra_buffers;
 
-    put_le32(header.riff_size, data_size + 36);
+    put_le32(header.riff_size, data_size + RIFF_SIZE_OVER_DATA);
     put_le32(header.data_size, data_size);
     buffered_write(&header, WAVE_HEADER_SIZE);
     return data_size + WAVE_HEADER_SIZE;

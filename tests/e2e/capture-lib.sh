@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for the capture scripts that record from the simulated device (wavtap-sim).
 # Source after lib.sh.
 
@@ -20,32 +21,12 @@ check_signal() {
 # The progress line's countdown values, one a line, from ./stderr.
 countdown() { { tr '\r' '\n' <stderr; echo; } | sed -n 's/^ *\([0-9]*:[0-9][0-9]:[0-9][0-9]\)  Avg Level:.*/\1/p'; }
 
-# in_background COMMAND...: runs COMMAND in the background ($pid) with SIGINT and SIGQUIT at
-# their defaults, as a command started from a terminal has them (a shell without job control
-# starts background commands with both ignored). The command runs in its own process group.
-in_background() {
-    set -m
-    "$@" &
-    pid=$!
-    set +m
-}
-
 # start_recording CONFIG ARGS...: starts wavtap-sim in the background ($pid), outputs in
 # ./stdout and ./stderr.
 start_recording() {
     local config=$1
     shift
     in_background env WAVTAP_SIM="$config" "$SIM" "$@" >stdout 2>stderr </dev/null
-}
-
-# wait_for_text TEXT: waits (at most 20 s) until ./stderr holds TEXT.
-wait_for_text() {
-    local i
-    for i in $(seq 200); do
-        tr '\r' '\n' <stderr | grep -qF -- "$1" && return 0
-        sleep 0.1
-    done
-    fail "no '$1' on standard error: $(cat -A stderr)"
 }
 
 # finish: waits (at most 30 s, then kills it) for the background recording and sets $status.

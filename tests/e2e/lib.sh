@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Harness for the end-to-end scripts: each test runs the real binary in a scratch directory and
 # compares what it prints and writes. Source it at the top of a tNNNN-*.sh script, call
 # test_expect_success for each case and test_done at the end.
@@ -5,25 +6,34 @@
 #   test_expect_success 'what it shows' '
 #       run "$WAVTAP" -s0 out &&
 #       test_status 255 &&
-#       test_stderr_is "..."
+#       test_stderr_is "Illegal switch ..."
 #   '
+#   test_expect_success PULSE 'needs the sound server' '...'
 #
-# A test body runs in a subshell with set -e inside the scratch directory. run stores the
-# command's standard output in ./stdout, its standard error in ./stderr and its exit status
-# in $status.
+# A test body runs in a subshell with set -e inside its own empty directory, and is one
+# unbroken && chain: before it runs, the body is checked with every link of the chain skipped,
+# and a body that drops a link fails the run (a broken chain lets a failing check pass
+# unseen). Helpers called from a body must fail on their first failing check: chain their
+# checks with && (or end each with || return 1).
+#
+# run stores the command's standard output in ./stdout, its standard error in ./stderr and its
+# exit status in $status; it gives up on the command after $RUN_LIMIT seconds (default 60).
 
 set -u
 : "${WAVTAP:?WAVTAP must name the wavtap binary (ctest sets it)}"
 WAVTAP_SOURCE_DIR=${WAVTAP_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/wavtap-test.XXXXXX")
 trap 'test_cleanup' EXIT
-cd "$SCRATCH"
+cd "$SCRATCH" || exit 1
 
+RUN_LIMIT=${RUN_LIMIT:-60}
 tests_passed=0
 tests_failed=0
+tests_skipped=0
 cleanup_commands=()
+prereqs=" "
 
-# Runs a command (also at the end of the script) to undo what a test started.
+# at_exit COMMAND: runs COMMAND at the end of the script, to undo what the script started.
 at_exit() { cleanup_commands+=("$1"); }
 
 test_cleanup() {
@@ -32,10 +42,50 @@ test_cleanup() {
     cd / && rm -rf "$SCRATCH"
 }
 
+# test_set_prereq NAME: cases that name NAME run from now on; test_have_prereq NAME tells.
+test_set_prereq() { prereqs="$prereqs$1 "; }
+test_have_prereq() { case $prereqs in *" $1 "*) return 0 ;; esac; return 1; }
+
+# test_when_finished COMMAND: inside a test body, runs COMMAND when the case ends, whether it
+# passed or failed (last registered runs first).
+test_when_finished() { case_cleanup="$1 || :; $case_cleanup"; }
+
+# The chain check: with "(exit 117) &&" in front, an intact chain runs none of the body and
+# ends with status 117. A dropped link lets the rest run and end otherwise.
+chain_is_broken() {
+    local rc
+    mkdir "$SCRATCH/lint" &&
+        (cd "$SCRATCH/lint" && eval "(exit 117) && $1") >/dev/null 2>&1 </dev/null
+    rc=$?
+    rm -rf "$SCRATCH/lint"
+    [ $rc -ne 117 ]
+}
+
+# test_expect_success [PREREQ] DESCRIPTION BODY
 test_expect_success() {
-    local description=$1 body=$2 rc
+    local prereq="" description body rc
+    [ $# -eq 3 ] && { prereq=$1; shift; }
+    description=$1 body=$2
+    if [ -n "$prereq" ] && ! test_have_prereq "$prereq"; then
+        tests_skipped=$((tests_skipped + 1))
+        echo "ok - # skip $description (missing $prereq)"
+        return 0
+    fi
+    if chain_is_broken "$body"; then
+        tests_failed=$((tests_failed + 1))
+        echo "not ok - $description"
+        echo "#   broken && chain in the test body:"
+        printf '%s\n' "$body" | sed 's/^/#   /'
+        return 0
+    fi
     rm -rf "$SCRATCH/case" && mkdir "$SCRATCH/case"
-    (cd "$SCRATCH/case" || exit 1; set -e; eval "$body") >"$SCRATCH/log" 2>&1
+    (
+        cd "$SCRATCH/case" || exit 1
+        case_cleanup=":"
+        trap 'eval "$case_cleanup"' EXIT
+        set -e
+        eval "$body"
+    ) >"$SCRATCH/log" 2>&1
     rc=$?
     if [ $rc -eq 0 ]; then
         tests_passed=$((tests_passed + 1))
@@ -48,17 +98,22 @@ test_expect_success() {
 }
 
 test_done() {
-    echo "$tests_passed passed, $tests_failed failed"
+    echo "$tests_passed passed, $tests_failed failed, $tests_skipped skipped"
     [ "$tests_failed" -eq 0 ]
     exit $?
 }
 
-# Runs a command, keeping its outputs in ./stdout and ./stderr and its status in $status.
+# run [--stdout FILE] COMMAND...: runs COMMAND, keeping its outputs in ./stdout (or FILE) and
+# ./stderr and its status in $status. A command still running after $RUN_LIMIT seconds is
+# killed and the run fails.
 run() {
+    local out=stdout
+    [ "$1" != --stdout ] || { out=$2; shift 2; }
     set +e
-    "$@" >stdout 2>stderr </dev/null
+    timeout -k 5 "$RUN_LIMIT" "$@" >"$out" 2>stderr </dev/null
     status=$?
     set -e
+    [ $status -ne 124 ] && [ $status -ne 137 ] || fail "still running after $RUN_LIMIT s: $*; stderr: $(cat -A stderr)"
 }
 
 fail() { echo "FAIL: $*" >&2; return 1; }
@@ -74,28 +129,70 @@ wait_job() {
     if kill -0 "$1" 2>/dev/null; then
         kill -9 "$1" 2>/dev/null
         wait "$1" 2>/dev/null
-        fail "process $1 still ran after $2 s"
+        fail "process $1 still ran after $2 s; stderr: $(cat -A stderr 2>/dev/null)"
         return 1
     fi
     status=0
     wait "$1" || status=$?
 }
 
+# in_background COMMAND...: runs COMMAND in the background ($pid) with SIGINT and SIGQUIT at
+# their defaults, as a command started from a terminal has them (a shell without job control
+# starts background commands with both ignored). The command runs in its own process group.
+in_background() {
+    set -m
+    "$@" &
+    pid=$!
+    set +m
+}
+
+# wait_for_text TEXT: waits (at most 20 s) until ./stderr holds TEXT.
+wait_for_text() {
+    local i
+    for i in $(seq 200); do
+        tr '\r' '\n' <stderr | grep -qF -- "$1" && return 0
+        sleep 0.1
+    done
+    fail "no '$1' on standard error: $(cat -A stderr)"
+}
+
+# test_must_fail COMMAND...: COMMAND fails (returns non-zero).
+test_must_fail() {
+    if "$@" >must-fail.out 2>&1; then
+        fail "succeeded, expected to fail: $*"
+    fi
+}
+
+# test_cmp_files EXPECTED ACTUAL: the two files are the same, or the difference is shown.
+test_cmp_files() { diff -u "$1" "$2"; }
+
 test_status() {
     [ "$status" -eq "$1" ] || fail "exit status $status, expected $1; stderr: $(cat stderr)"
 }
 
-# Compares a file with the expected bytes given as a printf format (no arguments).
+# test_file_is FILE TEXT: FILE holds exactly TEXT, taken literally (newlines put in as they
+# are). With TEXT "-" the expected text is read from standard input.
 test_file_is() {
     local file=$1 expected=$2
-    printf "$expected" >expected.tmp
-    cmp -s expected.tmp "$file" || {
-        echo "--- expected $file"; cat -A expected.tmp; echo "--- actual"; cat -A "$file"
+    if [ "$expected" = - ]; then cat >expected.tmp; else printf '%s' "$expected" >expected.tmp; fi &&
+        cmp -s expected.tmp "$file" || {
+        echo "--- expected $file"
+        cat -A expected.tmp
+        echo "--- actual"
+        cat -A "$file"
         fail "$file differs"
     }
 }
 test_stdout_is() { test_file_is stdout "$1"; }
 test_stderr_is() { test_file_is stderr "$1"; }
+
+# usage BITS CHANNELS RATE SECONDS DEVICE QUEUE BUFFERS WRITE_SIZE: the usage text with those
+# values shown as the defaults.
+usage() {
+    local format
+    format=$(cat "$WAVTAP_SOURCE_DIR/tests/e2e/usage.txt") &&
+        printf "$format\n" "$@"
+}
 
 # Size of a file in bytes.
 file_size() { stat -c %s "$1"; }

@@ -3,36 +3,11 @@
 # path completion, and reuse of an existing file in place.
 # labels: wave
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/wave-checks.sh"
 
 # A device that does not exist: once recording is built in, the capture ends at once and leaves
 # the prepared file as it is.
 NO_DEVICE=-i99
-
-# check_header FILE DATA_SIZE CHANNELS RATE BITS: the 44-byte header read back field by field.
-check_header() {
-    local f=$1 data=$2 channels=$3 rate=$4 bits=$5
-    local align=$((channels * bits / 8))
-    [ "$(head -c 4 "$f")" = RIFF ] || fail "no RIFF id"
-    [ "$(tail -c +9 "$f" | head -c 8)" = "WAVEfmt " ] || fail "no WAVEfmt id"
-    [ "$(tail -c +37 "$f" | head -c 4)" = data ] || fail "no data id"
-    local got="$(u32_at "$f" 4) $(u32_at "$f" 16) $(u16_at "$f" 20) $(u16_at "$f" 22)"
-    got="$got $(u32_at "$f" 24) $(u32_at "$f" 28) $(u16_at "$f" 32) $(u16_at "$f" 34)"
-    got="$got $(u32_at "$f" 40)"
-    local want="$((data + 36)) 16 1 $channels $rate $((rate * align)) $align $bits $data"
-    [ "$got" = "$want" ] || fail "header fields: $got, expected $want"
-}
-
-# readers_agree FILE CHANNELS RATE BITS FRAMES: sox and python's wave module read the same.
-readers_agree() {
-    local f=$1 want="$2 $3 $4 $5"
-    local sox="$(soxi -c "$f") $(soxi -r "$f") $(soxi -b "$f") $(soxi -s "$f")"
-    [ "$sox" = "$want" ] || fail "soxi reads $sox, expected $want"
-    local py
-    py=$(python3 -c 'import sys, wave
-w = wave.open(sys.argv[1])
-print(w.getnchannels(), w.getframerate(), 8 * w.getsampwidth(), w.getnframes())' "$f")
-    [ "$py" = "$want" ] || fail "python reads $py, expected $want"
-}
 
 # Blocks the file system holds for a file, in bytes.
 allocated() { echo $(($(stat -c '%b * %B' "$1"))); }
@@ -42,7 +17,7 @@ test_expect_success 'a new file rec becomes rec.wav at its final length with a f
     test_status 0 &&
     test ! -e rec &&
     test "$(file_size rec.wav)" = 882044 &&
-    check_header rec.wav 882000 2 44100 16 &&
+    header_is rec.wav 44100 2 16 882000 &&
     readers_agree rec.wav 2 44100 16 220500 &&
     test "$(allocated rec.wav)" -ge 882044
 '
@@ -51,7 +26,7 @@ test_expect_success '-s2 gives a 16-bit stereo 44100 Hz file of 352800 data byte
     run "$WAVTAP" rec -s2 $NO_DEVICE &&
     test_status 0 &&
     test "$(file_size rec.wav)" = 352844 &&
-    check_header rec.wav 352800 2 44100 16 &&
+    header_is rec.wav 44100 2 16 352800 &&
     readers_agree rec.wav 2 44100 16 88200
 '
 
@@ -82,7 +57,7 @@ test_expect_success 'an existing 10 MB file is cut back; its old bytes stay unti
     run "$WAVTAP" rec $NO_DEVICE &&
     test_status 0 &&
     test "$(file_size rec.wav)" = 882044 &&
-    check_header rec.wav 882000 2 44100 16 &&
+    header_is rec.wav 44100 2 16 882000 &&
     head -c 882044 old | tail -c +45 >expected-tail &&
     tail -c +45 rec.wav | cmp - expected-tail
 '
@@ -93,7 +68,7 @@ test_expect_success 'an existing file of exactly the final length is only rewoun
     run "$WAVTAP" rec $NO_DEVICE &&
     test_status 0 &&
     test "$(file_size rec.wav)" = 882044 &&
-    check_header rec.wav 882000 2 44100 16 &&
+    header_is rec.wav 44100 2 16 882000 &&
     tail -c +45 old >expected-tail &&
     tail -c +45 rec.wav | cmp - expected-tail
 '
@@ -103,7 +78,7 @@ test_expect_success 'an empty file is grown to the final length and its blocks r
     run "$WAVTAP" rec $NO_DEVICE &&
     test_status 0 &&
     test "$(file_size rec.wav)" = 882044 &&
-    check_header rec.wav 882000 2 44100 16 &&
+    header_is rec.wav 44100 2 16 882000 &&
     test "$(allocated rec.wav)" -ge 882044 &&
     test "$(tail -c +45 rec.wav | head -c 881999 | tr -d "\\000" | wc -c)" = 0
 '
@@ -114,7 +89,7 @@ test_expect_success 'a short existing file is grown and keeps its bytes' '
     run "$WAVTAP" rec -s1 $NO_DEVICE &&
     test_status 0 &&
     test "$(file_size rec.wav)" = 176444 &&
-    check_header rec.wav 176400 2 44100 16 &&
+    header_is rec.wav 44100 2 16 176400 &&
     tail -c +45 old >expected-tail &&
     head -c 1000 rec.wav | tail -c +45 | cmp - expected-tail &&
     test "$(allocated rec.wav)" -ge 176444
@@ -123,7 +98,8 @@ test_expect_success 'a short existing file is grown and keeps its bytes' '
 test_expect_success 'a path whose directory does not exist fails at the open' '
     run "$WAVTAP" nodir/rec $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Error opening output file: nodir/rec.wav\n" &&
+    test_stderr_is "Error opening output file: nodir/rec.wav
+" &&
     test ! -e nodir
 '
 
@@ -131,7 +107,8 @@ test_expect_success 'a completed path that is a directory fails at the open' '
     mkdir rec.wav &&
     run "$WAVTAP" rec $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Error opening output file: rec.wav\n"
+    test_stderr_is "Error opening output file: rec.wav
+"
 '
 
 test_expect_success 'a path with no room for .wav is refused, not cut, before anything is opened' '
@@ -139,11 +116,13 @@ test_expect_success 'a path with no room for .wav is refused, not cut, before an
     name=$(printf "%0251d" 0) &&
     run "$WAVTAP" "abcd/$name" -s1 $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Output path too long: abcd/$name\n" &&
+    test_stderr_is "Output path too long: abcd/$name
+" &&
     test -z "$(ls abcd)" &&
     run "$WAVTAP" "$(printf "%0256d" 0)" -s1 $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Output path too long: $(printf "%0256d" 0)\n" &&
+    test_stderr_is "Output path too long: $(printf "%0256d" 0)
+" &&
     run "$WAVTAP" "abc/$name" -s1 $NO_DEVICE &&
     test_status 0 &&
     test "$(file_size "abc/$name.wav")" = 176444
@@ -152,17 +131,21 @@ test_expect_success 'a path with no room for .wav is refused, not cut, before an
 test_expect_success 'a recording a wave header cannot describe is refused before anything is opened' '
     run "$WAVTAP" rec -s24348 $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Recording too long for a wave file: 24348 seconds\n" &&
+    test_stderr_is "Recording too long for a wave file: 24348 seconds
+" &&
     run "$WAVTAP" rec -f1 -c1 -b8 -#b20 -s107374183 $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Recording too long for a wave file: 107374183 seconds\n" &&
+    test_stderr_is "Recording too long for a wave file: 107374183 seconds
+" &&
     test ! -e rec.wav &&
     run "$WAVTAP" nodir/rec -s24347 $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Error opening output file: nodir/rec.wav\n" &&
+    test_stderr_is "Error opening output file: nodir/rec.wav
+" &&
     run "$WAVTAP" nodir/rec -f1 -c1 -b8 -#b20 -s107374182 $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Error opening output file: nodir/rec.wav\n"
+    test_stderr_is "Error opening output file: nodir/rec.wav
+"
 '
 
 test_done

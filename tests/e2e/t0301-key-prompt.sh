@@ -42,7 +42,8 @@ test_expect_success 'SIGTERM during the wait ends the program with the mode rest
 
 test_expect_success 'without a terminal it returns at once' '
     timeout 10 setsid -w "$PROBE" </dev/null >out 2>err &&
-    test_file_is out "pressed\n" &&
+    test_file_is out "pressed
+" &&
     test_file_is err ""
 '
 

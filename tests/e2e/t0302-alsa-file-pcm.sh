@@ -5,6 +5,7 @@
 # run the device thread of the wave-input service, so the script also runs under TSan.
 # labels: threaded
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/wave-checks.sh"
 : "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
 
 # 2 MB of reproducible noise: a buffer that is lost, repeated or sent twice cannot go unseen.
@@ -26,32 +27,12 @@ EOF
 export ALSA_CONFIG_PATH=$SCRATCH/asound.conf
 export AUDIODEV=filein
 
-# data_is FILE BYTES: FILE holds a 44-byte header, then exactly the first BYTES of the input.
-data_is() {
-    test "$(file_size "$1")" = $((44 + $2)) || fail "$1: $(file_size "$1") bytes, expected $((44 + $2))"
-    tail -c +45 "$1" >data && head -c "$2" "$SCRATCH/input.raw" >expected-data &&
-        cmp data expected-data
-}
-
-# header_is FILE RATE CHANNELS BITS DATA_BYTES: the PCM wave header says so, and the sizes agree.
-header_is() {
-    local align=$(($3 * $4 / 8))
-    printf '%s\n' RIFF $(($5 + 36)) WAVE "fmt " 16 1 "$3" "$2" $(($2 * align)) $align "$4" data "$5" >expected-header
-    {
-        head -c 4 "$1"; echo; u32_at "$1" 4; tail -c +9 "$1" | head -c 4; echo
-        tail -c +13 "$1" | head -c 4; echo; u32_at "$1" 16; u16_at "$1" 20; u16_at "$1" 22
-        u32_at "$1" 24; u32_at "$1" 28; u16_at "$1" 32; u16_at "$1" 34
-        tail -c +37 "$1" | head -c 4; echo; u32_at "$1" 40
-    } >actual-header
-    diff -u expected-header actual-header
-}
-
 # service_reads RATE CHANNELS BITS LENGTH...: through waveInOpen(WAVE_MAPPER), every buffer comes
 # back full, in the order added, and together they hold the start of the input.
 service_reads() {
     local rate=$1 channels=$2 bits=$3 length n total=0
     shift 3
-    "$ALSA_PROBE" wavein mapper "$rate" "$channels" "$bits" "$@" >got 2>lines ||
+    timeout 30 "$ALSA_PROBE" wavein mapper "$rate" "$channels" "$bits" "$@" >got 2>lines ||
         fail "alsa_probe wavein: status $?: $(cat lines)"
     for length in "$@"; do
         n=1
@@ -73,8 +54,10 @@ test_expect_success 'waveInOpen(WAVE_MAPPER) on AUDIODEV: every buffer full, in 
 # open_fails DEVICE ID CHANNELS BITS RESULT: waveInOpen of ID, with AUDIODEV=DEVICE, fails with
 # RESULT.
 open_fails() {
-    AUDIODEV=$1 "$ALSA_PROBE" wavein "$2" 44100 "$3" "$4" 17640 >/dev/null 2>result &&
+    if AUDIODEV=$1 timeout 20 "$ALSA_PROBE" wavein "$2" 44100 "$3" "$4" 17640 >/dev/null 2>result; then
         fail "$1 opened"
+        return 1
+    fi
     echo "open: $5" >expected &&
         diff -u expected result
 }
@@ -92,7 +75,7 @@ test_expect_success 'wavtap records exactly 5 s of the file PCM' '
     test_status 0 &&
     ! grep -F "***" stderr &&
     header_is rec.wav 44100 2 16 882000 &&
-    data_is rec.wav 882000
+    data_is rec.wav "$SCRATCH/input.raw" 882000
 '
 
 test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exactly' '
@@ -100,30 +83,35 @@ test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exa
     test_status 0 &&
     test_stderr_is "" &&
     header_is rec.wav 22050 1 8 66150 &&
-    data_is rec.wav 66150
+    data_is rec.wav "$SCRATCH/input.raw" 66150
 '
 
 hint='List the input devices with "wavtap -l", and choose one with -i or AUDIODEV.'
 
 test_expect_success 'a missing PCM ends the capture at the open with its name, the reason and a hint' '
-    AUDIODEV=nosuchpcm run timeout 20 "$WAVTAP" rec -s1 -q &&
+    AUDIODEV=nosuchpcm run "$WAVTAP" rec -s1 -q &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"nosuchpcm\" could not be opened: No such file or directory.\n$hint\n" &&
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"nosuchpcm\" could not be opened: No such file or directory.
+$hint
+" &&
     test "$(file_size rec.wav)" = 176444 &&
     header_is rec.wav 44100 2 16 176400 &&
-    run timeout 20 "$WAVTAP" rec -s1 -q -iother:pcm &&
+    run "$WAVTAP" rec -s1 -q -iother:pcm &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"other:pcm\" could not be opened: No such file or directory.\n$hint\n"
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"other:pcm\" could not be opened: No such file or directory.
+$hint
+"
 '
 
 test_expect_success 'a rate the PCM cannot give is named with the PCM, without the hint' '
-    run timeout 20 "$WAVTAP" rec -s1 -q -ialawonly &&
+    run "$WAVTAP" rec -s1 -q -ialawonly &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"alawonly\" could not be set up: the device cannot record 16-bit 2-channel audio at 44100 Hz.\n"
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"alawonly\" could not be set up: the device cannot record 16-bit 2-channel audio at 44100 Hz.
+"
 '
 
 test_expect_success '-i names the PCM, and 96000 Hz goes into the header and the length exactly, at an absolute path' '
-    AUDIODEV=nosuchpcm run timeout 30 "$WAVTAP" "$PWD/take" -s5 -f96000 -q -ifilein &&
+    AUDIODEV=nosuchpcm run "$WAVTAP" "$PWD/take" -s5 -f96000 -q -ifilein &&
     test_status 0 &&
     test_stderr_is "" &&
     header_is take.wav 96000 2 16 1920000 &&

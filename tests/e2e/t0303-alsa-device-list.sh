@@ -23,26 +23,33 @@ CONF
 : >"$SCRATCH/empty.conf"
 
 test_expect_success 'the named PCMs that ALSA hints at follow the default device, exit 0' '
-    ALSA_CONFIG_PATH=$SCRATCH/hints.conf run timeout 10 "$WAVTAP" -l &&
+    ALSA_CONFIG_PATH=$SCRATCH/hints.conf run "$WAVTAP" -l &&
     test_status 0 &&
     test_stderr_is "" &&
-    test_stdout_is " 0  default  (ALSA'\''s default; AUDIODEV is not set)\n    micarray  Test microphone array\n    tapein  Test tape input\n"
+    test_stdout_is " 0  default  (ALSA'\''s default; AUDIODEV is not set)
+    micarray  Test microphone array
+    tapein  Test tape input
+"
 '
 
 test_expect_success 'AUDIODEV names device 0, and its PCM is not listed twice' '
-    AUDIODEV=tapein ALSA_CONFIG_PATH=$SCRATCH/hints.conf run timeout 10 "$WAVTAP" -L &&
+    AUDIODEV=tapein ALSA_CONFIG_PATH=$SCRATCH/hints.conf run "$WAVTAP" -L &&
     test_status 0 &&
-    test_stdout_is " 0  tapein  (named by AUDIODEV)\n    micarray  Test microphone array\n"
+    test_stdout_is " 0  tapein  (named by AUDIODEV)
+    micarray  Test microphone array
+"
 '
 
 test_expect_success 'with no card and no named PCM the list says that no input device was found' '
-    ALSA_CONFIG_PATH=$SCRATCH/empty.conf run timeout 10 "$WAVTAP" -l rec &&
+    ALSA_CONFIG_PATH=$SCRATCH/empty.conf run "$WAVTAP" -l rec &&
     test_status 0 &&
-    test_stdout_is "No input device was found.\n" &&
+    test_stdout_is "No input device was found.
+" &&
     test_stderr_is "" &&
     test ! -e rec.wav &&
-    AUDIODEV=anything ALSA_CONFIG_PATH=$SCRATCH/empty.conf run timeout 10 "$WAVTAP" -l &&
-    test_stdout_is " 0  anything  (named by AUDIODEV)\n"
+    AUDIODEV=anything ALSA_CONFIG_PATH=$SCRATCH/empty.conf run "$WAVTAP" -l &&
+    test_stdout_is " 0  anything  (named by AUDIODEV)
+"
 '
 
 test_done

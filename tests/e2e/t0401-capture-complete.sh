@@ -41,7 +41,8 @@ test_expect_success '60 s with a 5 s queue adds buffers 600 times: the 600th add
     check_signal take.wav 2646000 &&
     record speed=0,fail=add:600 take -s60 -q &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: Undefined external error.\n" &&
+    test_stderr_is "*** Capture error during unknown: Undefined external error.
+" &&
     check_signal take.wav $((550 * 4410))
 '
 
@@ -73,7 +74,8 @@ test_expect_success 'device numbers count from 1, and 0 is the default device' '
     test_status 0 && test_stderr_is "" &&
     record speed=0,devices=3 take -i4 -s1 -q &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: A device ID has been used that is out of range for your system.\n"
+    test_stderr_is "*** Capture error during unknown: A device ID has been used that is out of range for your system.
+"
 '
 
 test_done

@@ -11,7 +11,8 @@ for key in 78 03 1b5b41; do
         $PROMPT_PTY stderr "$READY" '$key' env WAVTAP_SIM=speed=0 "$SIM" take -p -s1 -q >actual &&
         printf "%s\n" "waited: yes" "exit: 0" "echo: '\'\''" >expected &&
         diff -u expected actual &&
-        test_stderr_is "$READY\n" &&
+        test_stderr_is "$READY
+" &&
         check_signal take.wav 44100
     '
 done
@@ -19,7 +20,8 @@ done
 test_expect_success '-p without a terminal starts at once' '
     run setsid -w env WAVTAP_SIM=speed=0 "$SIM" take -p -s1 -q &&
     test_status 0 &&
-    test_stderr_is "$READY\n" &&
+    test_stderr_is "$READY
+" &&
     check_signal take.wav 44100
 '
 

@@ -5,6 +5,7 @@
 # pauses, a source that stops, and a reader that stalls while the server keeps its audio.
 # labels: realtime
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/wave-checks.sh"
 . "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
 : "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
 unset AUDIODEV
@@ -15,20 +16,6 @@ if ! pulse_start || ! pulse_feed; then
     tests_failed=$((tests_failed + 1))
     test_done
 fi
-
-# wave_ok FILE DATA_BYTES: FILE is a 44100 Hz 16-bit stereo wave file of DATA_BYTES of audio,
-# its header agreeing with its length, as Python's wave module and sox read it.
-wave_ok() {
-    test "$(file_size "$1")" = $((44 + $2)) || fail "$1: $(file_size "$1") bytes, expected $((44 + $2))"
-    test "$(u32_at "$1" 4)" = $((36 + $2)) || fail "$1: RIFF length $(u32_at "$1" 4)"
-    python3 -c 'import sys, wave
-w = wave.open(sys.argv[1])
-print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())' "$1" >python.txt &&
-        echo "2 2 44100 $(($2 / 4))" >expected &&
-        diff -u expected python.txt &&
-        sox --i "$1" >sox.txt &&
-        grep -qE "^Duration *: .* = $(($2 / 4)) samples" sox.txt || { cat sox.txt; fail "sox reads $1 otherwise"; }
-}
 
 # counter_ok FILE [options]: the recording is one contiguous run of the counter signal.
 counter_ok() {
@@ -62,11 +49,11 @@ test_expect_success 'the default device records exactly 5 s: length, header, eve
 '
 
 test_expect_success '-l lists the pulse PCM by name, and -ipulse records from it to an absolute path' '
-    run timeout 10 "$WAVTAP" -l &&
+    run "$WAVTAP" -l &&
     test_status 0 &&
     grep -qxF " 0  default  (ALSA'\''s default; AUDIODEV is not set)" stdout &&
     grep -qE "^    pulse  [^ ]" stdout &&
-    run timeout 20 "$WAVTAP" "$PWD/rec" -s2 -ipulse &&
+    run "$WAVTAP" "$PWD/rec" -s2 -ipulse &&
     test_status 0 &&
     ! grep -F "***" stderr &&
     wave_ok rec.wav 352800 &&
@@ -77,13 +64,13 @@ test_expect_success '-l lists the pulse PCM by name, and -ipulse records from it
 # held at that moment (the same gap shows in every client). That is a pause of the source, not a
 # loss in the recorder: the recording goes on when the audio comes back.
 test_expect_success 'AUDIODEV names the PCM; a source that pauses for 1 s is no error' '
-    AUDIODEV=$WAVTAP_PULSE_PCM "$WAVTAP" rec -s3 -q >stdout 2>stderr </dev/null &
-    pid=$!
-    sleep 1
-    pulse_suspend
-    sleep 1
-    pulse_resume
-    finish
+    in_background env AUDIODEV="$WAVTAP_PULSE_PCM" "$WAVTAP" rec -s3 -q >stdout 2>stderr </dev/null &&
+    test_when_finished pulse_resume &&
+    sleep 1 &&
+    pulse_suspend &&
+    sleep 1 &&
+    pulse_resume &&
+    finish &&
     test_status 0 &&
     test_stderr_is "" &&
     wave_ok rec.wav 529200 &&
@@ -91,12 +78,11 @@ test_expect_success 'AUDIODEV names the PCM; a source that pauses for 1 s is no 
 '
 
 test_expect_success 'Ctrl+C after 2 s cuts the file back to the buffers captured, header to match' '
-    "$WAVTAP" rec -s20 >stdout 2>stderr </dev/null &
-    pid=$!
-    for i in $(seq 100); do grep -qF "Avg Level" stderr && break; sleep 0.1; done
-    sleep 2
-    kill -INT $pid || fail "wavtap ended before Ctrl+C: $(cat -A stderr)"
-    finish
+    in_background "$WAVTAP" rec -s20 >stdout 2>stderr </dev/null &&
+    wait_for_text "Avg Level" &&
+    sleep 2 &&
+    { kill -INT $pid || fail "wavtap ended before Ctrl+C: $(cat -A stderr)"; } &&
+    finish &&
     test_status 0 &&
     tr "\r" "\n" <stderr | tail -n 2 >last-lines &&
     { head -n 1 last-lines | grep -qE "^  0:00:00  Avg Level: +[0-9]+ +[0-9]+$" &&
@@ -110,16 +96,17 @@ test_expect_success 'Ctrl+C after 2 s cuts the file back to the buffers captured
 '
 
 test_expect_success 'a source that stops ends the capture after about 2.5 s, the file cut back' '
-    "$WAVTAP" rec -s20 -q >stdout 2>stderr </dev/null &
-    pid=$!
-    sleep 1.5
-    pulse_suspend
-    suspended=$(now)
-    finish
-    ended=$(now)
-    pulse_resume
+    in_background "$WAVTAP" rec -s20 -q >stdout 2>stderr </dev/null &&
+    test_when_finished pulse_resume &&
+    sleep 1.5 &&
+    pulse_suspend &&
+    suspended=$(now) &&
+    finish &&
+    ended=$(now) &&
+    pulse_resume &&
     test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.\n" &&
+    test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.
+" &&
     { awk -v a=$suspended -v b=$ended "BEGIN { exit !(b - a >= 2 && b - a < 6) }" ||
         fail "stopped at $suspended, ended at $ended: not about 2.5 s later"; } &&
     bytes=$(($(file_size rec.wav) - 44)) &&

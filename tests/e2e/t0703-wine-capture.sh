@@ -14,18 +14,22 @@ counter_ok() { check_counter "$1" >counter.txt || { cat counter.txt; return 1; }
 test_expect_success 'with no sound driver the capture reports Wine'\''s text, the file stays prepared' '
     run "$WAVTAP" rec -s2 &&
     test_status 0 &&
-    first_line_is "*** Capture error during unknown: There is no driver installed on your system!\n" &&
+    first_line_is "*** Capture error during unknown: There is no driver installed on your system!
+" &&
     test "$(file_size rec.wav)" = 352844 &&
-    test_header_is rec.wav 44100 2 16 352800
+    header_is rec.wav 44100 2 16 352800
 '
 
 test_expect_success 'with no sound driver -l finds no device, and a name after -i matches none' '
     run "$WAVTAP" -l &&
     test_status 0 &&
-    test_text_is stdout "No input device was found.\n" &&
+    test_text_is stdout "No input device was found.
+" &&
     run "$WAVTAP" rec -s1 -q -iMicrophone &&
     test_status 0 &&
-    test_text_is stderr "*** Capture error during unknown: No input device has \"Microphone\" in its name.\nList the input devices with \"wavtap -l\".\n"
+    test_text_is stderr "*** Capture error during unknown: No input device has \"Microphone\" in its name.
+List the input devices with \"wavtap -l\".
+"
 '
 
 # From here on Wine records from the private server. The feeder keeps more audio queued than by
@@ -45,7 +49,7 @@ test_expect_success 'a 5 s recording is exact: length, header, every frame in or
     test_status 0 &&
     ! grep -F "***" stderr &&
     test "$(file_size rec.wav)" = 882044 &&
-    test_header_is rec.wav 44100 2 16 882000 &&
+    header_is rec.wav 44100 2 16 882000 &&
     counter_ok rec.wav
 '
 
@@ -77,7 +81,7 @@ while read -r file args; do
         size=$(file_size '"$file"') &&
         test $(((size - 44) % 17640)) = 0 &&
         test "$size" -gt 44 && test "$size" -lt 3528044 &&
-        test_header_is '"$file"' 44100 2 16 $((size - 44)) &&
+        header_is '"$file"' 44100 2 16 $((size - 44)) &&
         counter_ok '"$file"'
     '
 done <<'CASES'
@@ -108,14 +112,16 @@ test_expect_success '-l lists Wine'\''s devices, and -i with part of a listed na
 test_expect_success 'a device number past the last device fails at the open with its text' '
     run "$WAVTAP" rec -s1 -q -i3 &&
     test_status 0 &&
-    test_text_is stderr "*** Capture error during unknown: A device ID has been used that is out of range for your system.\n" &&
+    test_text_is stderr "*** Capture error during unknown: A device ID has been used that is out of range for your system.
+" &&
     test "$(file_size rec.wav)" = 176444
 '
 
 test_expect_success 'the prompt without a console does not wait' '
     run "$WAVTAP" rec -s1 -p &&
     test_status 0 &&
-    first_line_is "Ready to record -- press any key to begin...\n" &&
+    first_line_is "Ready to record -- press any key to begin...
+" &&
     ! grep -F "***" stderr &&
     test "$(file_size rec.wav)" = 176444 &&
     counter_ok rec.wav
@@ -129,7 +135,7 @@ tmux_socket=wavtap-wine-$$
 at_exit "tmux -L $tmux_socket kill-server"
 pane() { tmux -L $tmux_socket capture-pane -p; }
 test_expect_success 'the prompt on a console waits for a key, and Up is one' '
-    command -v tmux >/dev/null || fail "tmux is not installed" &&
+    { command -v tmux >/dev/null || fail "tmux is not installed"; } &&
     tmux -L $tmux_socket new-session -d -x 100 -y 10 \
         "\"$WAVTAP\" rec -s1 -p >stdout; echo \$? >rc; sleep 60" &&
     for i in $(seq 200); do

@@ -5,19 +5,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "pcm_format.h"
 #include "platform/posix/wave_source.h"
 #include "platform/sim/sim_config.h"
-
-static WAVEFORMATEX sim_format(DWORD rate, WORD channels, WORD bits) {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = (WORD)(channels * bits / 8);
-    format.nAvgBytesPerSec = format.nBlockAlign * rate;
-    return format;
-}
 
 TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
     struct Case {
@@ -29,7 +19,7 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
         setenv("WAVTAP_SIM", "speed=0", 1);
-        WAVEFORMATEX format = sim_format(44100, 2, c.bits);
+        WAVEFORMATEX format = pcm_format(44100, 2, c.bits);
         WaveSource* source = nullptr;
         ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, &format, &source));
         ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
@@ -52,17 +42,6 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
         wave_source_stop(source);
         wave_source_close(source);
     }
-}
-
-TEST(SimConfig, CutsBuffersAsTheCaptureDoes) {
-    SimConfig config;
-    char error[160];
-    ASSERT_TRUE(sim_config_parse("bps=20", &config, error, sizeof error));
-    EXPECT_EQ(0u, sim_buffer_start(&config, 22050, 0));
-    EXPECT_EQ(1112u, sim_buffer_start(&config, 22050, 1)); /* buffer 0 carries the remainder */
-    EXPECT_EQ(1112u + 1102u, sim_buffer_start(&config, 22050, 2));
-    EXPECT_EQ(22050u, sim_buffer_start(&config, 22050, 20));
-    EXPECT_EQ(22050u * 3 + 1112u, sim_buffer_start(&config, 22050, 61));
 }
 
 TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {

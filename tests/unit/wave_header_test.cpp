@@ -68,4 +68,32 @@ TEST(EmitWaveHeader, DescribesTheDataOfABufferCount) {
     }
 }
 
+TEST(CaptureBuffers, CarryTheUnevenFramesInTheFirstBufferOfEverySecond) {
+    struct Case {
+        uint32_t rate;
+        uint32_t per_second;
+        uint64_t index;
+        uint32_t frames; /* in buffer index */
+        uint64_t start;  /* its first frame */
+    } cases[] = {
+        {22050, 20, 0, 1112, 0},
+        {22050, 20, 1, 1102, 1112},
+        {22050, 20, 2, 1102, 1112 + 1102},
+        {22050, 20, 20, 1112, 22050},
+        {22050, 20, 61, 1102, 22050 * 3 + 1112},
+        {44100, 10, 7, 4410, 7 * 4410},
+        {8000, 3, 3, 2668, 8000},
+        {8000, 3, 5, 2666, 8000 + 2668 + 2666},
+        {48000, 1, 5, 48000, 5 * 48000},
+        {44100, 10, 36000000, 4410, 3600000ull * 44100}, /* past 32 bits of frames */
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.rate << " Hz, " << c.per_second << "/s, i=" << c.index);
+        EXPECT_EQ(c.frames, capture_buffer_frames(c.rate, c.per_second, c.index));
+        EXPECT_EQ(c.start, capture_buffer_start(c.rate, c.per_second, c.index));
+        EXPECT_EQ(c.start + c.frames, capture_buffer_start(c.rate, c.per_second, c.index + 1));
+    }
+}
+
 } // namespace

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "pcm_format.h"
 #include "platform/win32_compat.h"
 
 /* What the device's callback saw, in order. */
@@ -61,17 +62,6 @@ static bool wait_completed(Recorder* recorder, size_t count) {
 static size_t completed_count(Recorder* recorder) {
     std::lock_guard<std::mutex> hold(recorder->lock);
     return recorder->completed.size();
-}
-
-static WAVEFORMATEX pcm_format(DWORD rate, WORD channels, WORD bits) {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = (WORD)(channels * bits / 8);
-    format.nAvgBytesPerSec = format.nBlockAlign * rate;
-    return format;
 }
 
 /* 8000 Hz mono 16 bits: a tenth of a second, the sim's default buffer, is 1600 bytes. */

@@ -31,6 +31,8 @@
 
 #define DEVICE_BUFFER_US 4000000u /* device buffer asked for: up to 4 s, as the device allows */
 #define PERIOD_US 100000u         /* reads of about one capture buffer */
+#define RESUME_TRIES 100          /* after a suspend, tries to resume the device... */
+#define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
 #define PCM_NAME_SIZE 128         /* bytes in a PCM name */
 
@@ -400,15 +402,6 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
     return MMSYSERR_NOERROR;
 }
 
-static bool format_is_supported(const WAVEFORMATEX* format) {
-    if (format->wFormatTag != WAVE_FORMAT_PCM) return false;
-    if (format->nChannels != 1 && format->nChannels != 2) return false;
-    if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) return false;
-    if (format->nBlockAlign != format->nChannels * format->wBitsPerSample / 8) return false;
-    if (format->nSamplesPerSec == 0) return false;
-    return format->nAvgBytesPerSec == format->nSamplesPerSec * format->nBlockAlign;
-}
-
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source_out) {
     install_message_handler();
     naming.open_failure[0] = '\0';
@@ -427,7 +420,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
         }
         snprintf(name, sizeof name, "plughw:%d,%d", card, device);
     }
-    if (!format_is_supported(format)) return WAVERR_BADFORMAT;
+    if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
 
     WaveSource* source = (WaveSource*)calloc(1, sizeof *source);
     if (source == nullptr) return MMSYSERR_NOMEM;
@@ -562,8 +555,8 @@ static int32_t read_error(WaveSource* source, int err) {
     } else if (err == -ESTRPIPE) {
         set_problem(source, "device suspended, audio lost");
         int tries = 0;
-        while ((err = snd_pcm_resume(source->pcm)) == -EAGAIN && tries++ < 100) {
-            struct timespec pause = {0, 10000000};
+        while ((err = snd_pcm_resume(source->pcm)) == -EAGAIN && tries++ < RESUME_TRIES) {
+            struct timespec pause = {0, RESUME_PAUSE_MS * 1000000L};
             nanosleep(&pause, nullptr);
         }
         if (err < 0) err = snd_pcm_prepare(source->pcm);

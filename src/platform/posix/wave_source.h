@@ -19,6 +19,26 @@ struct WaveSource;
 #define WAVE_SOURCE_LOST (-1)   /* audio was lost before the next byte (overrun, suspend, gap) */
 #define WAVE_SOURCE_FAILED (-2) /* the device failed for good; nothing more will come */
 
+/* The formats a source captures: PCM, 1 or 2 channels of 8-bit unsigned or 16-bit signed
+   little-endian samples, any rate above 0, with the block align and byte rate that follow from
+   them. waveInOpen refuses every other format with WAVERR_BADFORMAT, so a source is only ever
+   opened with one of these. */
+bool wave_format_is_capturable(const WAVEFORMATEX* format);
+
+/* The wave-input calls that fault injection counts, and their names in
+   wave_source_injected_fault. */
+enum WaveInCall {
+    CALL_PREPARE,
+    CALL_ADD,
+    CALL_START,
+    CALL_UNPREPARE,
+    CALL_STOP,
+    CALL_RESET,
+    CALL_CLOSE,
+    CALL_KINDS
+};
+extern const char* const wave_in_call_names[CALL_KINDS];
+
 /* Number of devices that ids 0..n-1 open (waveInGetNumDevs). */
 UINT wave_source_count(void);
 
@@ -36,11 +56,11 @@ void wave_source_name_mapper(const char* name);
    has nothing to add to the result's standard text. Runs on the waveInOpen caller's thread. */
 void wave_source_describe_open_failure(char* text, size_t text_size);
 
-/* Opens device_id (WAVE_MAPPER, or a number counted from 0) for capture in format, without
-   starting it. Returns MMSYSERR_NOERROR and sets *source, or MMSYSERR_BADDEVICEID (no such
-   id), WAVERR_BADFORMAT (the format cannot be had), MMSYSERR_ALLOCATED (busy),
-   MMSYSERR_NODRIVER (missing or unusable), MMSYSERR_NOMEM. Runs on the waveInOpen caller's
-   thread. */
+/* Opens device_id (WAVE_MAPPER, or a number counted from 0) for capture in format (one that
+   wave_format_is_capturable accepts), without starting it. Returns MMSYSERR_NOERROR and sets
+   *source, or MMSYSERR_BADDEVICEID (no such id), WAVERR_BADFORMAT (the format cannot be had),
+   MMSYSERR_ALLOCATED (busy), MMSYSERR_NODRIVER (missing or unusable), MMSYSERR_NOMEM. Runs on the
+   waveInOpen caller's thread. */
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source);
 
 /* Starts the flow of audio (waveInStart). Runs on the caller's thread while the device thread
@@ -63,8 +83,8 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size);
 
 /* Fault injection for the service's own calls, used by the simulated device only: returns the
-   MMRESULT that the n-th call (counted from 1) of the named wave-input call ("prepare", "add",
-   "start", "unprepare", "stop", "reset", "close") must fail with, or MMSYSERR_NOERROR. The ALSA
+   MMRESULT that the n-th call (counted from 1) of the named wave-input call (one of
+   wave_in_call_names) must fail with, or MMSYSERR_NOERROR. The ALSA
    source never injects anything. */
 MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsigned n);
 

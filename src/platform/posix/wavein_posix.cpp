@@ -30,19 +30,8 @@
 #define STALL_NOTICE_MS 1000          /* silence from a started device that counts as a stall */
 #define CALLBACK_TYPE_MASK 0x00070000u
 
-/* The calls that fault injection counts, in the names wave_source_injected_fault knows. */
-enum WaveInCall {
-    CALL_PREPARE,
-    CALL_ADD,
-    CALL_START,
-    CALL_UNPREPARE,
-    CALL_STOP,
-    CALL_RESET,
-    CALL_CLOSE,
-    CALL_KINDS
-};
-static const char* const call_names[CALL_KINDS] = {"prepare", "add",   "start", "unprepare",
-                                                   "stop",    "reset", "close"};
+const char* const wave_in_call_names[CALL_KINDS] = {"prepare", "add",   "start", "unprepare",
+                                                    "stop",    "reset", "close"};
 
 /* One open device; an HWAVEIN points to it. Fields below lock are guarded by it. */
 struct WaveInDevice {
@@ -103,7 +92,8 @@ static void forget_device(WaveInDevice* device) {
 
 /* Counts a call and returns the fault the source injects into it, if any. Lock held. */
 static MMRESULT injected_fault(WaveInDevice* device, WaveInCall call) {
-    return wave_source_injected_fault(device->source, call_names[call], ++device->calls[call]);
+    return wave_source_injected_fault(device->source, wave_in_call_names[call],
+                                      ++device->calls[call]);
 }
 
 static bool on_device_thread(WaveInDevice* device) {
@@ -326,10 +316,11 @@ static bool start_device_thread(WaveInDevice* device) {
 
 /* ---- open and close --------------------------------------------------------------------- */
 
-static bool usable_format(const WAVEFORMATEX* format) {
-    return format->wFormatTag == WAVE_FORMAT_PCM && format->nChannels > 0 &&
-           format->wBitsPerSample > 0 && format->wBitsPerSample % 8 == 0 &&
-           format->wBitsPerSample <= 32 && format->nSamplesPerSec > 0 &&
+bool wave_format_is_capturable(const WAVEFORMATEX* format) {
+    return format->wFormatTag == WAVE_FORMAT_PCM &&
+           (format->nChannels == 1 || format->nChannels == 2) &&
+           (format->wBitsPerSample == 8 || format->wBitsPerSample == 16) &&
+           format->nSamplesPerSec > 0 &&
            format->nBlockAlign == format->nChannels * format->wBitsPerSample / 8 &&
            format->nAvgBytesPerSec == (DWORD)format->nBlockAlign * format->nSamplesPerSec;
 }
@@ -358,7 +349,7 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device_id, LPCWAVEFORMATEX for
         (callback_type != CALLBACK_NULL && callback_type != CALLBACK_FUNCTION))
         return MMSYSERR_INVALFLAG;
     if (callback_type == CALLBACK_FUNCTION && !callback) return MMSYSERR_INVALPARAM;
-    if (!usable_format(format)) return WAVERR_BADFORMAT;
+    if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
 
     WaveInDevice* device = new (std::nothrow) WaveInDevice();
     if (!device) return MMSYSERR_NOMEM;

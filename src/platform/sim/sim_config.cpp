@@ -1,11 +1,10 @@
 // Reading the simulated device's settings from the WAVTAP_SIM text.
 #include "platform/sim/sim_config.h"
 
+#include "platform/posix/wave_source.h"
+
 #include <cstdio>
 #include <cstring>
-
-static const char* const fault_calls[] = {"prepare", "add",   "start", "unprepare",
-                                          "stop",    "reset", "close"};
 
 /* Parses a whole decimal number of [start, end) no larger than max. */
 static bool parse_number(const char* start, const char* end, uint64_t max, uint64_t* value) {
@@ -27,7 +26,7 @@ static bool parse_fault(const char* start, const char* end, SimConfig* config) {
     const char* colon = (const char*)memchr(start, ':', (size_t)(end - start));
     if (!colon) return false;
     bool known = false;
-    for (const char* call : fault_calls) {
+    for (const char* call : wave_in_call_names) {
         if (strlen(call) == (size_t)(colon - start) && memcmp(call, start, strlen(call)) == 0) {
             snprintf(fault->call, sizeof fault->call, "%s", call);
             known = true;
@@ -103,10 +102,4 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
         if (!*end) return true;
         start = end + 1;
     }
-}
-
-uint64_t sim_buffer_start(const SimConfig* config, uint32_t rate, uint64_t buffer) {
-    uint64_t per_second = config->buffers_per_second;
-    uint64_t base = rate / per_second, extra = rate % per_second;
-    return buffer * base + (buffer + per_second - 1) / per_second * extra;
 }

@@ -43,8 +43,3 @@ struct SimConfig {
    configures nothing either. Returns false with a one-line reason in error when an item is not
    understood. */
 bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t error_size);
-
-/* The first frame of capture buffer `buffer` at rate frames a second, with buffers cut as the
-   capture cuts them: rate / buffers_per_second frames each, plus the remainder of that division
-   in every buffer whose number is a multiple of buffers_per_second. */
-uint64_t sim_buffer_start(const SimConfig* config, uint32_t rate, uint64_t buffer);

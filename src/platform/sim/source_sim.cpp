@@ -69,6 +69,7 @@
 
 #include "platform/posix/wave_source.h"
 #include "platform/sim/sim_config.h"
+#include "wave/wave_header.h"
 
 #define NO_FRAME UINT64_MAX
 
@@ -132,16 +133,22 @@ void wave_source_describe_open_failure(char* text, size_t text_size) {
 }
 
 static uint64_t buffer_frame(const SimConfig* config, uint32_t rate, int64_t buffer) {
-    return buffer == SIM_NEVER ? NO_FRAME : sim_buffer_start(config, rate, (uint64_t)buffer);
+    return buffer == SIM_NEVER
+               ? NO_FRAME
+               : capture_buffer_start(rate, config->buffers_per_second, (uint64_t)buffer);
 }
 
 /* Places the scripted losses in delivered frames, in ascending order. */
 static void place_losses(WaveSource* source) {
     const SimConfig* config = &source->config;
     for (unsigned i = 0; i < config->loss_count; i++) {
-        uint64_t at = sim_buffer_start(config, source->rate, config->losses[i].buffer);
+        uint64_t at = capture_buffer_start(source->rate, config->buffers_per_second,
+                                           config->losses[i].buffer);
         if (config->losses[i].middle)
-            at += (sim_buffer_start(config, source->rate, config->losses[i].buffer + 1) - at) / 2;
+            at += (capture_buffer_start(source->rate, config->buffers_per_second,
+                                        config->losses[i].buffer + 1) -
+                   at) /
+                  2;
         unsigned j = source->loss_count++;
         for (; j > 0 && source->losses[j - 1] > at; j--)
             source->losses[j] = source->losses[j - 1];
@@ -162,10 +169,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     if (config.open_result != MMSYSERR_NOERROR) return config.open_result;
     if (config.devices == 0) return MMSYSERR_NODRIVER;
     if (device_id != WAVE_MAPPER && device_id >= config.devices) return MMSYSERR_BADDEVICEID;
-    if (format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels < 1 || format->nChannels > 2 ||
-        (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) ||
-        format->nSamplesPerSec == 0)
-        return WAVERR_BADFORMAT;
+    if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
     WaveSource* source = new (std::nothrow) WaveSource();
     if (!source) return MMSYSERR_NOMEM;
     source->config = config;

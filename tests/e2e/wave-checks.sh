@@ -1,0 +1,54 @@
+# shellcheck shell=bash
+# Checks of recorded wave files for the end-to-end scripts. Source after lib.sh. Each check
+# fails on its first failing test and says why.
+
+# Little-endian 16- and 32-bit values as printf escapes.
+le16() { printf '\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)); }
+le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+
+# wave_header RATE CHANNELS BITS DATA_BYTES: writes the 44-byte PCM wave header for that.
+wave_header() {
+    local align=$(($2 * $3 / 8))
+    printf "RIFF$(le32 $(($4 + 36)))WAVEfmt $(le32 16)$(le16 1)$(le16 "$2")$(le32 "$1")" &&
+        printf "$(le32 $(($1 * align)))$(le16 $align)$(le16 "$3")data$(le32 "$4")"
+}
+
+# header_is FILE RATE CHANNELS BITS DATA_BYTES: the first 44 bytes of FILE are the PCM wave
+# header for that format and data length.
+header_is() {
+    local file=$1
+    shift
+    wave_header "$@" >expected-header &&
+        head -c 44 "$file" >actual-header &&
+        cmp -s expected-header actual-header || {
+        echo "--- expected header"; od -An -tx1 expected-header; echo "--- actual"; od -An -tx1 actual-header
+        fail "$file: wrong header"
+    }
+}
+
+# readers_agree FILE CHANNELS RATE BITS FRAMES: sox and Python's wave module both read that.
+readers_agree() {
+    local f=$1 want="$2 $3 $4 $5" sox py
+    sox="$(soxi -c "$f") $(soxi -r "$f") $(soxi -b "$f") $(soxi -s "$f")" &&
+        { [ "$sox" = "$want" ] || fail "soxi reads $sox, expected $want"; } &&
+        py=$(python3 -c 'import sys, wave
+w = wave.open(sys.argv[1])
+print(w.getnchannels(), w.getframerate(), 8 * w.getsampwidth(), w.getnframes())' "$f") &&
+        { [ "$py" = "$want" ] || fail "python reads $py, expected $want"; }
+}
+
+# wave_ok FILE DATA_BYTES: FILE is a 44100 Hz 16-bit stereo wave file of DATA_BYTES of audio,
+# its length and RIFF size agreeing with its header, as sox and Python read it.
+wave_ok() {
+    { [ "$(file_size "$1")" = $((44 + $2)) ] || fail "$1: $(file_size "$1") bytes, expected $((44 + $2))"; } &&
+        { [ "$(u32_at "$1" 4)" = $((36 + $2)) ] || fail "$1: RIFF size $(u32_at "$1" 4)"; } &&
+        readers_agree "$1" 2 44100 16 $(($2 / 4))
+}
+
+# data_is FILE INPUT BYTES: FILE holds a 44-byte header, then exactly the first BYTES of INPUT.
+data_is() {
+    { [ "$(file_size "$1")" = $((44 + $3)) ] || fail "$1: $(file_size "$1") bytes, expected $((44 + $3))"; } &&
+        tail -c +45 "$1" >data &&
+        head -c "$3" "$2" >expected-data &&
+        cmp data expected-data
+}
