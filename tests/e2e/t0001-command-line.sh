@@ -35,7 +35,7 @@ test_expect_success '"--help", "-h" and "-H" print the usage text to standard ou
     for arg in --help -h -H; do
         run "$WAVTAP" -s30 "$arg" -zz &&
         test_status 0 &&
-        usage 16 2 44100 30 0 5 10 131072 &&
+        usage 16 2 44100 30 0 5 10 131072 >expected-usage &&
         cmp expected-usage stdout &&
         test_stderr_is "" || return 1
     done

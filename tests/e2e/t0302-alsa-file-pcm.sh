@@ -115,7 +115,7 @@ test_expect_success '-i names the PCM, and 96000 Hz goes into the header and the
     test_status 0 &&
     test_stderr_is "" &&
     header_is take.wav 96000 2 16 1920000 &&
-    data_is take.wav 1920000
+    data_is take.wav "$SCRATCH/input.raw" 1920000
 '
 
 # The file PCM hands over as much as is asked at any moment, so that a reader that stalls finds

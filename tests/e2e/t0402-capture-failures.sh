@@ -31,8 +31,9 @@ test_expect_success 'a capture error after a progress line starts on its own lin
     record speed=0,fail=prepare:25 take -s10 -#q2 &&
     test_status 0 &&
     sed -E "s/Avg Level:[ 0-9]*/Avg Level:/g" stderr >lines &&
-    printf "\r  0:00:10  Avg Level:\n$(error_line unknown "$UNDEFINED")\r  0:00:00  Avg Level:\n" >expected &&
-    cmp expected lines || { cat -A lines; false; }
+    { printf "\r  0:00:10  Avg Level:\n" && error_line unknown "$UNDEFINED" &&
+        printf "\r  0:00:00  Avg Level:\n"; } >expected &&
+    test_cmp_files expected lines
 '
 
 # Failures once the device is open: the file is cut back to the buffers written, and its

@@ -23,7 +23,7 @@ test_expect_success '"--help", "-h" and "/h" print the usage text and exit 0; "-
     for arg in --help -h /h; do
         run "$WAVTAP" /s30 "$arg" &&
         test_status 0 &&
-        usage 16 2 44100 30 0 5 10 131072 &&
+        usage 16 2 44100 30 0 5 10 131072 | to_crlf >expected-usage &&
         cmp expected-usage stdout || return 1
     done &&
     run "$WAVTAP" --version &&

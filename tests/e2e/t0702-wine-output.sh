@@ -41,7 +41,7 @@ test_expect_success 'file names outside the ANSI code page are created and reuse
     run "$WAVTAP" "$(windows_path "$PWD")\\録音テイク" -s1 &&
     test_status 0 &&
     test "$(file_size 録音テイク.wav)" = 176444 &&
-    test_header_is 録音テイク.wav 44100 2 16 176400 &&
+    header_is 録音テイク.wav 44100 2 16 176400 &&
     test "$(ls | grep -c "?")" = 0
 '
 
