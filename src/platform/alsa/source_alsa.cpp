@@ -34,7 +34,7 @@
 #define RESUME_TRIES 100          /* after a suspend, tries to resume the device... */
 #define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
-#define PCM_NAME_SIZE 128         /* bytes in a PCM name */
+#define PCM_NAME_SIZE 128         /* bytes in a PCM name named with -i */
 
 /* The clock check. A device paced in real time that was started at time T0 and has handed over
    F frames must, at time t, hold about rate * (t - T0) - F frames. The "deficit" rate * (t - T0)
@@ -405,10 +405,12 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source_out) {
     install_message_handler();
     naming.open_failure[0] = '\0';
-    char name[PCM_NAME_SIZE];
+    char plughw_name[32];
+    const char* name = plughw_name;
     if (device_id == WAVE_MAPPER) {
+        /* AUDIODEV is taken whole, however long: a name cut short may open another PCM. */
         const char* why;
-        snprintf(name, sizeof name, "%s", mapper_pcm(&why));
+        name = mapper_pcm(&why);
     } else {
         int card = -1, device = -1;
         unsigned count = walk_capture_devices(device_id, &card, &device, nullptr);
@@ -418,7 +420,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
             if (open_sources == 0) snd_config_update_free_global();
             return MMSYSERR_BADDEVICEID;
         }
-        snprintf(name, sizeof name, "plughw:%d,%d", card, device);
+        snprintf(plughw_name, sizeof plughw_name, "plughw:%d,%d", card, device);
     }
     if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
 
