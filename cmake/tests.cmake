@@ -13,9 +13,9 @@ if(NOT WIN32)
   include(GoogleTest)
   gtest_discover_tests(wavtap_unit TEST_PREFIX "unit/" DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS unit)
-  # The unit tests that run threads (the wave-input service, events) once more as one test, for
-  # the ThreadSanitizer pass (ctest -L threaded).
-  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*)
+  # The unit tests that run threads (the wave-input service, events, the control handler's wait)
+  # once more as one test, for the ThreadSanitizer pass (ctest -L threaded).
+  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*:CtrlHandler*)
   set_tests_properties(unit/threaded PROPERTIES LABELS threaded)
 
   # The key prompt on its own, for the terminal end-to-end script.

@@ -152,7 +152,7 @@ static MMRESULT start_capture(CaptureBlock* block, UINT device_id, uint32_t queu
     }
     if (s.prompt) {
         fprintf(stderr, "Ready to record -- press any key to begin...");
-        wait_for_key_press();
+        wait_for_key_press(&abort_requested);
         fprintf(stderr, "\n");
     }
     return waveInStart(block->device);
@@ -188,9 +188,8 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
     }
 }
 
-/* Stops the device after an early end, takes back every buffer, and cuts the output to the
-   buffers written, with a header that says so. */
-static void cut_back_output(CaptureBlock* block, uint32_t queue_count) {
+/* Stops the device after an early end and takes back every buffer. */
+static void stop_device(CaptureBlock* block, uint32_t queue_count) {
     report_mm_error("waveInStop (err)", waveInStop(block->device));
     report_mm_error("waveInReset (err)", waveInReset(block->device));
     for (uint32_t i = 0; i < queue_count; i++)
@@ -200,23 +199,33 @@ static void cut_back_output(CaptureBlock* block, uint32_t queue_count) {
         end_progress_line();
         fprintf(stderr, "*** Keyboard abort -- truncating output...\n");
     }
-    flush_output();
-    FILE* stream = disk_write_buffer.stream;
-    if (seek_stream(stream, 0) != 0) return;
-    uint32_t length = emit_wave_header((int32_t)block->completed);
-    flush_output();
-    resize_stream_file(stream, length);
 }
 
-void capture_audio(void) {
+/* Cuts the output back to the audio of completed buffers, with a header that says so. Where the
+   header cannot be rewritten (a pipe, a terminal, append mode), the output stays as written. */
+static void cut_back_output(uint32_t completed) {
+    flush_output();
+    FILE* stream = disk_write_buffer.stream;
+    int64_t header_offset = disk_write_buffer.header_offset;
+    if (header_offset < 0 || seek_stream(stream, header_offset) != 0) return;
+    uint32_t length = emit_wave_header((int32_t)completed);
+    flush_output();
+    resize_stream_file(stream, header_offset + length);
+}
+
+MMRESULT capture_audio(void) {
     const RecordingSettings& s = recording_settings;
     const uint32_t queue_count = (uint32_t)s.queue_seconds * (uint32_t)s.buffers_per_second;
     UINT device_id;
-    if (!choose_device(&device_id)) return;
+    if (!choose_device(&device_id)) {
+        cut_back_output(0);
+        return MMSYSERR_BADDEVICEID;
+    }
     CaptureBlock* block = allocate_capture_block();
     if (!block) {
         print_capture_error("unknown", MMSYSERR_NOMEM);
-        return;
+        cut_back_output(0);
+        return MMSYSERR_NOMEM;
     }
 
     MMRESULT error = start_capture(block, device_id, queue_count);
@@ -224,15 +233,22 @@ void capture_audio(void) {
     if (error != MMSYSERR_NOERROR) print_capture_error("unknown", error);
 
     show_progress(block->total_buffers, block->total_buffers);
-    if ((abort_requested.load() || error != MMSYSERR_NOERROR) && block->device)
-        cut_back_output(block, queue_count);
+    if (abort_requested.load() || error != MMSYSERR_NOERROR) {
+        if (block->device) stop_device(block, queue_count);
+        cut_back_output(block->completed);
+    }
+    end_progress_line();
     if (block->device) {
         report_mm_error("waveInReset", waveInReset(block->device));
         report_mm_error("waveInStop", waveInStop(block->device));
-        report_mm_error("waveInClose", waveInClose(block->device));
+        MMRESULT closed = waveInClose(block->device);
+        report_mm_error("waveInClose", closed);
+        /* A device that would not close may still fill the buffers and signal the event: both
+           stay until the process ends. */
+        if (closed != MMSYSERR_NOERROR) return error;
     }
     if (block->done_event) CloseHandle(block->done_event);
     block->~CaptureBlock();
     free(block);
-    end_progress_line();
+    return error;
 }

@@ -104,7 +104,7 @@ test_expect_success 'a source that stops ends the capture after about 2.5 s, the
     finish &&
     ended=$(now) &&
     pulse_resume &&
-    test_status 0 &&
+    test_status 1 &&
     test_stderr_is "*** Capture error during unknown: The input device stopped delivering audio.
 " &&
     { awk -v a=$suspended -v b=$ended "BEGIN { exit !(b - a >= 2 && b - a < 6) }" ||

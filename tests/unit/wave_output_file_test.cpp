@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,6 +148,61 @@ TEST_F(OpenOutput, MeasuresAndCutsBackFilesOf2GiBAndMore) {
         EXPECT_EQ(file_size(), (off_t)default_length) << size;
         fclose(disk_write_buffer.stream);
         release_output_buffer();
+    }
+}
+
+/* The sizes preparation asks of the system: every seek, and the reservation. */
+struct AskedSizes {
+    std::vector<off_t> seeks;
+    std::vector<off_t> reservations;
+};
+AskedSizes asked;
+
+int recording_seek(FILE* stream, off_t offset, int whence) {
+    asked.seeks.push_back(offset);
+    return fseeko(stream, offset, whence);
+}
+int recording_allocate(int, off_t offset, off_t length) {
+    asked.reservations.push_back(offset + length);
+    return 0;
+}
+
+/* Mono 8-bit at rate for seconds: the data size is rate * seconds. */
+void set_mono_8_bit(uint16_t rate, int32_t seconds) {
+    recording_settings.format.nChannels = 1;
+    recording_settings.format.wBitsPerSample = 8;
+    recording_settings.format.nSamplesPerSec = rate;
+    recording_settings.seconds = seconds;
+    recording_settings.queue_seconds = 1;
+    derive_wave_format();
+}
+
+TEST_F(OpenOutput, PreparesTheTrueLengthUpTo4GiBAndRefusesBeyond) {
+    /* The largest file a 32-bit length describes: 2581 * 1664071 data bytes + 44 = 2^32 - 1.
+       A sparse file; the reservation is only asked for. */
+    set_mono_8_bit(2581, 1664071);
+    file_system_calls.seek = recording_seek;
+    file_system_calls.allocate = recording_allocate;
+    open_output();
+    EXPECT_EQ(asked.seeks, (std::vector<off_t>{(off_t)0xFFFFFFFE, 0}));
+    EXPECT_EQ(asked.reservations, (std::vector<off_t>{(off_t)0xFFFFFFFF}));
+    EXPECT_EQ(file_size(), (off_t)0xFFFFFFFF);
+    fclose(disk_write_buffer.stream);
+    release_output_buffer();
+    unlink(path.c_str());
+
+    /* One byte more, and the sizes whose length plus the header wraps to a few bytes in 32 bits
+       (their RIFF size, data + 36, still fits), are refused before anything is opened. */
+    struct Case {
+        uint16_t rate;
+        int32_t seconds;
+    } refused[] = {{2812, 1527371}, {52987, 81057}, {51989, 82613}};
+    for (const Case& c : refused) {
+        set_mono_8_bit(c.rate, c.seconds);
+        const std::string message =
+            "^Recording too long for a wave file: " + std::to_string(c.seconds) + " seconds\n$";
+        EXPECT_EXIT(open_output(), ::testing::ExitedWithCode(255), message) << c.rate;
+        EXPECT_EQ(file_size(), -1) << c.rate;
     }
 }
 

@@ -31,6 +31,11 @@ FILE* open_file_stream(const char* path, const char* mode) {
     return _wfopen(wide_path, wide_mode);
 }
 
+int remove_file(const char* path) {
+    wchar_t wide_path[WIDE_PATH_SIZE];
+    return widen_path(path, wide_path) ? _wremove(wide_path) : -1;
+}
+
 int query_file_size(const char* path, uint64_t* size) {
     wchar_t wide_path[WIDE_PATH_SIZE];
     struct _stat64 status;
@@ -75,4 +80,56 @@ int reserve_stream_file(FILE* stream, int64_t size) {
 
 void set_binary_stream(FILE* stream) {
     _setmode(_fileno(stream), _O_BINARY);
+}
+
+int64_t rewritable_offset(FILE* stream) {
+    HANDLE file = (HANDLE)_get_osfhandle(_fileno(stream));
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK) return -1;
+    int64_t offset = _ftelli64(stream);
+    return offset >= 0 ? offset : -1;
+}
+
+void guard_standard_descriptors(void) {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (_get_osfhandle(fd) != -1) continue;
+        int null_fd = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (null_fd >= 0 && null_fd != fd) {
+            _dup2(null_fd, fd);
+            _close(null_fd);
+        }
+    }
+}
+
+/* The lock is a byte-range lock far beyond any audio, on a handle of the process's own that
+   shares everything: the output's own stream, closed and reopened during preparation, is not
+   hindered, and a second recorder's lock of the same byte is refused. */
+#define LOCK_OFFSET_HIGH 0x7FFFFFFFu
+
+/* The handle that holds the output's lock, null before the first lock (main thread). */
+static HANDLE output_lock_handle = NULL;
+
+int lock_output_file(const char* path, bool* created) {
+    *created = false;
+    if (output_lock_handle) CloseHandle(output_lock_handle);
+    output_lock_handle = NULL;
+    wchar_t wide_path[WIDE_PATH_SIZE];
+    if (!widen_path(path, wide_path)) return -1;
+    HANDLE file =
+        CreateFileW(wide_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = EACCES;
+        return -1;
+    }
+    *created = GetLastError() != ERROR_ALREADY_EXISTS;
+    OVERLAPPED where = {};
+    where.Offset = 0;
+    where.OffsetHigh = LOCK_OFFSET_HIGH;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+        DWORD error = GetLastError();
+        CloseHandle(file);
+        return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? 1 : 0;
+    }
+    output_lock_handle = file; /* open until the process ends */
+    return 0;
 }

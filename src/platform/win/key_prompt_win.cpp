@@ -33,8 +33,9 @@ static bool yields_key(const KEY_EVENT_RECORD* key) {
 
 /* Reads the console's own input (CONIN$), not standard input, so a redirected standard input
    does not answer the prompt. Processed input is switched off for the wait: Ctrl+C then arrives
-   as a key instead of a control event. */
-void wait_for_key_press(void) {
+   as a key instead of a control event; one sent to the process still ends the wait through
+   *stop. */
+void wait_for_key_press(const std::atomic<int>* stop) {
     HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     if (input == INVALID_HANDLE_VALUE) return;
@@ -53,7 +54,12 @@ void wait_for_key_press(void) {
                     break;
             INPUT_RECORD record;
             DWORD count;
-            while (ReadConsoleInputA(input, &record, 1, &count) && count == 1) {
+            for (;;) {
+                if (stop->load()) break;
+                DWORD waited = WaitForSingleObject(input, KEY_STOP_POLL_MS);
+                if (waited == WAIT_TIMEOUT) continue;
+                if (waited != WAIT_OBJECT_0) break;
+                if (!ReadConsoleInputA(input, &record, 1, &count) || count != 1) break;
                 if (record.EventType == KEY_EVENT && yields_key(&record.Event.KeyEvent)) break;
             }
             SetConsoleMode(input, previous_mode);
