@@ -3,6 +3,7 @@
 
 #include "capture/capture.h"
 #include "driver/interrupt.h"
+#include "platform/platform.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
 #include "wave/write_buffer.h"
@@ -13,6 +14,7 @@
 
 int main(int argc, char** argv) {
     guard_standard_descriptors();
+    argv = command_line_arguments(&argc, argv);
     parse_switches(argc, argv);
     open_output();
     prepare_output_done();

@@ -5,6 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 
+/* Opens the file at path (UTF-8 on Windows, where it is opened by its UTF-16 name) as fopen does
+   with mode. Returns the stream, or null with errno set. */
+FILE* open_file_stream(const char* path, const char* mode);
+
+/* Removes the file at path (UTF-8 on Windows, removed by its UTF-16 name). Returns 0 on success. */
+int remove_file(const char* path);
+
 /* Reports the size of the file at path. Returns 0 and sets *size when the file system answers,
    -1 when it does not (no such file, no permission on the directory, ...). */
 int query_file_size(const char* path, uint64_t* size);

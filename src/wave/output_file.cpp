@@ -36,7 +36,7 @@ static void complete_output_path(void) {
    writes large, and this way every write reaches the system at once and its failure is seen
    where it happens, not lost in the flush at exit. */
 static FILE* open_stream(const char* path, const char* mode) {
-    FILE* stream = fopen(path, mode);
+    FILE* stream = open_file_stream(path, mode);
     if (stream) setvbuf(stream, nullptr, _IONBF, 0);
     return stream;
 }
@@ -47,7 +47,7 @@ static bool output_created;
 
 /* Removes the output file when this run created it (the preparation failed). */
 static void remove_created_output(void) {
-    if (output_created) remove(recording_settings.output_path);
+    if (output_created) remove_file(recording_settings.output_path);
 }
 
 /* Closes stream, if open, removes a file this run created, and ends the process with the

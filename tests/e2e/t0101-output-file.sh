@@ -125,7 +125,7 @@ test_expect_success 'a recording a wave header cannot describe is refused before
     test_status 255 &&
     test_stderr_is "Recording too long for a wave file: 24348 seconds
 " &&
-    run "$WAVTAP" rec -f0 -#b20 -s107374183 $NO_DEVICE &&
+    run "$WAVTAP" rec -f1 -c1 -b8 -#b20 -s107374183 $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Recording too long for a wave file: 107374183 seconds
 " &&
@@ -134,7 +134,7 @@ test_expect_success 'a recording a wave header cannot describe is refused before
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
 " &&
-    run "$WAVTAP" nodir/rec -f0 -#b20 -s107374182 $NO_DEVICE &&
+    run "$WAVTAP" nodir/rec -f1 -c1 -b8 -#b20 -s107374182 $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
 "

@@ -98,13 +98,36 @@ test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exa
     data_is rec.wav "$SCRATCH/input.raw" 66150
 '
 
-test_expect_success 'a missing PCM ends the capture at the open, quietly, the file cut to its header' '
+hint='List the input devices with "wavtap -l", and choose one with -i or AUDIODEV.'
+
+test_expect_success 'a missing PCM ends the capture at the open with its name, the reason and a hint, the file cut to its header' '
     AUDIODEV=nosuchpcm run "$WAVTAP" rec -s1 -q &&
     test_status 1 &&
-    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system.
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"nosuchpcm\" could not be opened: No such file or directory.
+$hint
 " &&
     test "$(file_size rec.wav)" = 44 &&
-    header_is rec.wav 44100 2 16 0
+    header_is rec.wav 44100 2 16 0 &&
+    run "$WAVTAP" rec -s1 -q -iother:pcm &&
+    test_status 1 &&
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"other:pcm\" could not be opened: No such file or directory.
+$hint
+"
+'
+
+test_expect_success 'a rate the PCM cannot give is named with the PCM, without the hint' '
+    run "$WAVTAP" rec -s1 -q -ialawonly &&
+    test_status 1 &&
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"alawonly\" could not be set up: the device cannot record 16-bit 2-channel audio at 44100 Hz.
+"
+'
+
+test_expect_success '-i names the PCM, and 96000 Hz goes into the header and the length exactly, at an absolute path' '
+    AUDIODEV=nosuchpcm run "$WAVTAP" "$PWD/take" -s5 -f96000 -q -ifilein &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    header_is take.wav 96000 2 16 1920000 &&
+    data_is take.wav "$SCRATCH/input.raw" 1920000
 '
 
 # The file PCM hands over as much as is asked at any moment, so that a reader that stalls finds

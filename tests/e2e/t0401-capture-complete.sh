@@ -19,7 +19,8 @@ test_expect_success 'the countdown is drawn at the first buffer and at every sec
     countdown >lines &&
     printf "0:00:05\n0:00:04\n0:00:03\n0:00:02\n0:00:01\n0:00:00\n" >expected &&
     cmp expected lines &&
-    test "$(tr -cd "\n" <stderr | wc -c)" = 0 &&
+    test "$(tr -cd "\n" <stderr | wc -c)" = 1 &&
+    test "$(tail -c 1 stderr | od -An -c | tr -d " ")" = "\n" &&
     tr "\r" "\n" <stderr | grep -qE "^  0:00:05  Avg Level: {0,3}[0-9]{1,3} {0,3}[0-9]{1,3}$"
 '
 

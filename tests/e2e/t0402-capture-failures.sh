@@ -24,6 +24,17 @@ for row in "open=4|The specified device is already in use. Wait until it is free
     '
 done
 
+# A failure while the countdown is on the screen: the error line starts a line of its own, the
+# final countdown line follows it, and the capture leaves the cursor at the start of a line.
+test_expect_success 'a capture error after a progress line starts on its own line' '
+    record speed=0,fail=prepare:25 take -s10 -#q2 &&
+    test_status 1 &&
+    sed -E "s/Avg Level:[ 0-9]*/Avg Level:/g" stderr >lines &&
+    { printf "\r  0:00:10  Avg Level:\n" && error_line unknown "$UNDEFINED" &&
+        printf "\r  0:00:00  Avg Level:\n"; } >expected &&
+    test_cmp_files expected lines
+'
+
 # The largest capture block there is (60 s of 65535 Hz stereo 16-bit, 15.7 MB) under a memory
 # limit the rest of the program fits in. The sanitizers need far more address space.
 [ -n "${WAVTAP_SANITIZE:-}" ] || test_set_prereq NO_SANITIZER

@@ -24,7 +24,9 @@ for signal in INT QUIT TERM HUP; do
         kill -'"$signal"' $pid &&
         finish &&
         test_status 0 &&
-        tail -c $((${#ABORT} + 1)) stderr | grep -qxF "$ABORT" &&
+        tail -c $((${#ABORT} + 2)) stderr >last &&
+        printf "\n%s\n" "$ABORT" >expected-last &&
+        cmp expected-last last &&
         check_cut take.wav
     '
 done

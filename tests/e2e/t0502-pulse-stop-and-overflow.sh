@@ -58,7 +58,7 @@ o.write(i.read())" >got.wav &&
 
 # The server's sink is 16-bit; asked for 8 bits, it converts each sample to unsigned 8 bits
 # (its high byte, sign bit flipped) itself. (Plug converting over the server's PCM is refused
-# by ALSA for every client; t0303 has plug over 16-bit silence.)
+# by ALSA for every client; t0304 has plug over 16-bit silence.)
 test_expect_success '-b8 from the 16-bit server: every byte as the conversion makes it' '
     timeout 20 "$WAVTAP" rec -b8 -s3 -q >stdout 2>stderr </dev/null &&
     test_stderr_is "" &&

@@ -26,6 +26,22 @@ test_expect_success 'Windows path forms: backslashes, a drive letter, a space in
     test "$(file_size "my rec.wav")" = 44
 '
 
+# Names outside the ANSI code page (Wine's is 1252 here): Polish and Japanese. Each file is
+# locked, created and measured by its own name, and no other file appears beside it.
+test_expect_success 'file names outside the ANSI code page are locked, created and sized by their own names' '
+    head -c 300000 /dev/zero | tr "\0" x >"nagranie-źdźbło.wav" &&
+    run "$WAVTAP" "nagranie-źdźbło" -s1 -q &&
+    test_status 1 &&
+    test_text_is stderr "*** Capture error during unknown: There is no driver installed on your system!
+" &&
+    test "$(file_size "nagranie-źdźbło.wav")" = 44 &&
+    header_is "nagranie-źdźbło.wav" 44100 2 16 0 &&
+    run "$WAVTAP" "$(windows_path "$PWD")\\録音テイク" -s1 &&
+    test_status 1 &&
+    header_is 録音テイク.wav 44100 2 16 0 &&
+    test "$(ls | grep -c "\.wav$")" = 2
+'
+
 # Existing files of every length are reused in place: sized, then cut to the header.
 for before in 10485760 882044 1000 0; do
     test_expect_success "an existing file of $before bytes is reused in place" '

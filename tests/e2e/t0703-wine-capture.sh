@@ -20,6 +20,19 @@ test_expect_success 'with no sound driver the capture reports Wine'\''s text, ex
     header_is rec.wav 44100 2 16 0
 '
 
+test_expect_success 'with no sound driver -l finds no device, and a name after -i matches none' '
+    run "$WAVTAP" -l &&
+    test_status 0 &&
+    test_text_is stdout "No input device was found.
+" &&
+    run "$WAVTAP" rec -s1 -q -iMicrophone &&
+    test_status 1 &&
+    test "$(file_size rec.wav)" = 44 &&
+    test_text_is stderr "*** Capture error during unknown: No input device has \"Microphone\" in its name.
+List the input devices with \"wavtap -l\".
+"
+'
+
 # From here on Wine records from the private server. The feeder keeps more audio queued than by
 # default: with 20 ms, Wine's load on two cores made it underrun now and then (silence, then lost
 # frames, the same in every client of the server, so not the recording's fault).
@@ -85,6 +98,24 @@ rec.wav rec -s20
 stdout - -s20
 CASES
 
+# The device list: the wave mapper, then Wine's devices for the private server. Part of a listed
+# name, in other letter case, chooses that device; each records the counter signal.
+test_expect_success '-l lists Wine'\''s devices, and -i with part of a listed name records from it' '
+    run "$WAVTAP" -l &&
+    test_status 0 &&
+    tr -d "\r" <stdout >list &&
+    cat list &&
+    test "$(head -n 1 list)" = " 0  Wave mapper (the default recording device)" &&
+    grep -qE "^ 1  ..." list &&
+    name=$(sed -n "s/^ 1  //p" list) &&
+    part=$(printf "%s" "${name:1:6}" | tr "[:lower:][:upper:]" "[:upper:][:lower:]") &&
+    run "$WAVTAP" rec -s2 -q "-i$part" &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    test "$(file_size rec.wav)" = 352844 &&
+    counter_ok rec.wav
+'
+
 # Wine lists two input devices for the private server, so -i3 (device 2) is the first one past
 # the end.
 test_expect_success 'a device number past the last device fails at the open with its text' '
@@ -147,6 +178,29 @@ test_expect_success 'the prompt on a console waits for a key, and Up is one' '
     { test -e rc || fail "still running 20 s after the key: $(pane)"; } &&
     test "$(cat rc)" = 0 &&
     test "$(file_size rec.wav)" = 176444 &&
+    counter_ok rec.wav
+'
+
+# Keys typed while the program starts and prepares the output are not an answer: the prompt
+# discards them and waits for a key typed after it appears.
+early_socket=wavtap-wine-early-$$
+at_exit "tmux -L $early_socket kill-server"
+early_pane() { tmux -L $early_socket capture-pane -p; }
+test_expect_success 'keys typed before the prompt appears do not answer it' '
+    tmux -L $early_socket new-session -d -x 100 -y 10 \
+        "\"$WAVTAP\" rec -s1 -p >stdout; echo \$? >rc; sleep 60" &&
+    tmux -L $early_socket send-keys x y z Enter &&
+    for i in $(seq 200); do
+        early_pane | grep -qF "Ready to record" && break
+        sleep 0.1
+    done &&
+    { early_pane | grep -qF "Ready to record" || fail "no prompt on the console: $(early_pane)"; } &&
+    sleep 1.5 &&
+    { test ! -e rc && test "$(u32_at rec.wav 44)" = 0 || fail "the keys typed early answered the prompt"; } &&
+    tmux -L $early_socket send-keys Up &&
+    for i in $(seq 200); do test -e rc && break; sleep 0.1; done &&
+    { test -e rc || fail "still running 20 s after the key: $(early_pane)"; } &&
+    test "$(cat rc)" = 0 &&
     counter_ok rec.wav
 '
 

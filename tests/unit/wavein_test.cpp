@@ -469,3 +469,28 @@ TEST(WaveInErrorText, EveryResultHasATextThatFitsTheBuffer) {
     EXPECT_STREQ("Cannot ", small);
     EXPECT_EQ(MMSYSERR_INVALPARAM, waveInGetErrorTextA(0, small, 0));
 }
+
+TEST(WaveInErrorText, AFailedOpenReadsAsTheSourceDescribesItUntilADeviceOpens) {
+    setenv("WAVTAP_SIM", "", 1);
+    Recorder recorder;
+    HWAVEIN device = nullptr;
+    UINT id = 0;
+    char text[256] = "";
+    ASSERT_EQ(MMSYSERR_NOERROR, find_input_device("nosuch", &id, text, sizeof text));
+    EXPECT_EQ((UINT)WAVE_MAPPER, id);
+    EXPECT_EQ(MMSYSERR_NODRIVER, waveInOpen(&device, id, &mono16, (DWORD_PTR)record_message,
+                                            (DWORD_PTR)&recorder, CALLBACK_FUNCTION));
+    waveInGetErrorTextA(MMSYSERR_NODRIVER, text, sizeof text);
+    EXPECT_STREQ("The simulated device has no PCM \"nosuch\".", text);
+    waveInGetErrorTextA(MMSYSERR_ALLOCATED, text, sizeof text);
+    EXPECT_STREQ("The specified device is already in use. Wait until it is free, and then try "
+                 "again.",
+                 text);
+
+    ASSERT_EQ(MMSYSERR_NOERROR, find_input_device("sim", &id, text, sizeof text));
+    ASSERT_EQ(MMSYSERR_NOERROR, waveInOpen(&device, id, &mono16, (DWORD_PTR)record_message,
+                                           (DWORD_PTR)&recorder, CALLBACK_FUNCTION));
+    EXPECT_EQ(MMSYSERR_NOERROR, waveInClose(device));
+    waveInGetErrorTextA(MMSYSERR_NODRIVER, text, sizeof text);
+    EXPECT_STREQ("There is no driver installed on your system.", text);
+}

@@ -1,10 +1,11 @@
 // The ALSA audio source behind the POSIX wave-input service: device numbering, format set-up,
 // and reads that report every loss of audio, including losses that ALSA itself does not report.
 //
-// Device ids: WAVE_MAPPER opens the PCM named by AUDIODEV, or "default" (which reaches
-// PipeWire or PulseAudio where they run); id n opens the n-th capture device in the order
-// `arecord -l` lists them, as "plughw:CARD,DEV", so that ALSA converts any format the card
-// lacks. The rate is set exactly: a rate the PCM cannot give is WAVERR_BADFORMAT.
+// Device ids: WAVE_MAPPER opens the PCM named with -i, else the one named by AUDIODEV, else
+// "default" (which reaches PipeWire or PulseAudio where they run); id n opens the n-th capture
+// device in the order `arecord -l` lists them, as "plughw:CARD,DEV", so that ALSA converts any
+// format the card lacks. The rate is set exactly: a rate the PCM cannot give is
+// WAVERR_BADFORMAT. A failed open is described with the PCM tried and ALSA's reason.
 //
 // Losses. An overrun (-EPIPE) or a suspend (-ESTRPIPE) makes the next read return
 // WAVE_SOURCE_LOST; the PCM is then restarted, so later reads go on after the gap. ALSA's
@@ -45,6 +46,7 @@
 #define RESUME_TRIES 100          /* after a suspend, tries to resume the device... */
 #define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
+#define PCM_NAME_SIZE 128         /* bytes in a PCM name named with -i */
 #define LATE_WAKE_S 0.25          /* a wait this far past its timeout was cut by a stop */
 #define DELAY_SLACK_S 1.5         /* seconds of a sound server's delay not trusted at a gap */
 
@@ -87,6 +89,25 @@ static struct {
 /* Number of sources open now; ALSA's global configuration cache is freed when it drops to 0.
    Changed on the threads that call open and close, which the service serialises. */
 static int open_sources;
+
+/* What WAVE_MAPPER opens and what the last open said. Main thread (the waveInOpen caller). */
+static struct {
+    char mapper_name[PCM_NAME_SIZE]; /* the PCM named with -i, "" for AUDIODEV or "default" */
+    char open_failure[PROBLEM_SIZE]; /* the last failed open, "" when it has nothing to add */
+} naming;
+
+/* Keeps the formatted text as the description of the failed open. */
+static void note_open_failure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void note_open_failure(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(naming.open_failure, sizeof naming.open_failure, format, args);
+    va_end(args);
+}
+
+/* The line that follows the description of a device that cannot be opened. */
+static const char open_hint[] =
+    "\nList the input devices with \"wavtap -l\", and choose one with -i or AUDIODEV.";
 
 /* Appends more to the NUL-terminated text in a buffer of size bytes, cutting it short to fit. */
 static void append_text(char* text, size_t size, const char* more) {
@@ -190,17 +211,26 @@ static double monotonic_seconds(void) {
 /* ---- device numbering ----------------------------------------------------------------- */
 
 /* Walks the capture devices in `arecord -l` order. Returns how many there are; when wanted is
-   below that count, also stores the card and device numbers of device `wanted`. */
-static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* device_found) {
+   below that count, also stores the card and device numbers of device `wanted`. With list, also
+   prints each device's line of the device list there. */
+static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* device_found,
+                                     FILE* list) {
     unsigned count = 0;
     snd_pcm_info_t* info;
+    snd_ctl_card_info_t* card_info;
     if (snd_pcm_info_malloc(&info) < 0) return 0;
+    if (snd_ctl_card_info_malloc(&card_info) < 0) {
+        snd_pcm_info_free(info);
+        return 0;
+    }
     int card = -1;
     while (snd_card_next(&card) >= 0 && card >= 0) {
         char name[32];
         snprintf(name, sizeof name, "hw:%d", card);
         snd_ctl_t* ctl;
         if (snd_ctl_open(&ctl, name, 0) < 0) continue;
+        const char* card_name =
+            snd_ctl_card_info(ctl, card_info) == 0 ? snd_ctl_card_info_get_name(card_info) : name;
         int device = -1;
         while (snd_ctl_pcm_next_device(ctl, &device) >= 0 && device >= 0) {
             snd_pcm_info_set_device(info, (unsigned)device);
@@ -212,9 +242,13 @@ static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* devi
                 *device_found = device;
             }
             count++;
+            if (list)
+                fprintf(list, "%2u  plughw:%d,%d  %s: %s\n", count, card, device, card_name,
+                        snd_pcm_info_get_name(info));
         }
         snd_ctl_close(ctl);
     }
+    snd_ctl_card_info_free(card_info);
     snd_pcm_info_free(info);
     return count;
 }
@@ -222,7 +256,80 @@ static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* devi
 UINT wave_source_count(void) {
     install_message_handler();
     int card, device;
-    return walk_capture_devices(UINT32_MAX, &card, &device);
+    return walk_capture_devices(UINT32_MAX, &card, &device, nullptr);
+}
+
+/* The PCM that WAVE_MAPPER opens, and (into why) what chose it. */
+static const char* mapper_pcm(const char** why) {
+    const char* audiodev = getenv("AUDIODEV");
+    if (naming.mapper_name[0] != '\0') {
+        *why = "named with -i";
+        return naming.mapper_name;
+    }
+    if (audiodev && *audiodev) {
+        *why = "named by AUDIODEV";
+        return audiodev;
+    }
+    *why = "ALSA's default; AUDIODEV is not set";
+    return "default";
+}
+
+/* Prints the named PCMs from ALSA's name hints that can capture, other than the one WAVE_MAPPER
+   opens: those that belong to no card (the cards' devices are numbered), except the null PCM.
+   Returns how many it printed. */
+static unsigned list_named_pcms(FILE* out, const char* mapper) {
+    void** hints;
+    if (snd_device_name_hint(-1, "pcm", &hints) < 0) return 0;
+    unsigned count = 0;
+    for (void** hint = hints; *hint != nullptr; hint++) {
+        char* name = snd_device_name_get_hint(*hint, "NAME");
+        char* description = snd_device_name_get_hint(*hint, "DESC");
+        char* direction = snd_device_name_get_hint(*hint, "IOID");
+        bool captures = direction == nullptr || strcmp(direction, "Input") == 0;
+        if (name && captures && strchr(name, ':') == nullptr && strcmp(name, "null") != 0 &&
+            strcmp(name, mapper) != 0) {
+            for (char* c = description; c && *c; c++)
+                if (*c == '\n') *c = ' ';
+            fprintf(out, "    %s  %s\n", name, description ? description : "");
+            count++;
+        }
+        free(name);
+        free(description);
+        free(direction);
+    }
+    snd_device_name_free_hint(hints);
+    return count;
+}
+
+void wave_source_list(FILE* out) {
+    install_message_handler();
+    const char* why;
+    const char* mapper = mapper_pcm(&why);
+    bool mapper_named = getenv("AUDIODEV") && *getenv("AUDIODEV");
+    /* Device 0 is always there when anything is: it is printed first, so the lines are
+       gathered before the word on device 0 is decided. */
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* lines = open_memstream(&text, &size);
+    if (lines == nullptr) return;
+    int card, device;
+    unsigned found = walk_capture_devices(UINT32_MAX, &card, &device, lines);
+    found += list_named_pcms(lines, mapper);
+    fclose(lines);
+    if (found == 0 && !mapper_named)
+        fprintf(out, "No input device was found.\n");
+    else
+        fprintf(out, "%2u  %s  (%s)\n%s", 0u, mapper, why, text);
+    free(text);
+    if (open_sources == 0) snd_config_update_free_global();
+}
+
+void wave_source_name_mapper(const char* name) {
+    snprintf(naming.mapper_name, sizeof naming.mapper_name, "%s", name);
+}
+
+void wave_source_describe_open_failure(char* text, size_t text_size) {
+    if (text_size > 0) snprintf(text, text_size, "%s", naming.open_failure);
 }
 
 /* ---- opening -------------------------------------------------------------------------- */
@@ -322,16 +429,22 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
 
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source_out) {
     install_message_handler();
+    naming.open_failure[0] = '\0';
     char plughw_name[32];
     const char* name = plughw_name;
     if (device_id == WAVE_MAPPER) {
         /* AUDIODEV is taken whole, however long: a name cut short may open another PCM. */
-        const char* audiodev = getenv("AUDIODEV");
-        name = audiodev && *audiodev ? audiodev : "default";
+        const char* why;
+        name = mapper_pcm(&why);
     } else {
         int card = -1, device = -1;
-        if (device_id >= walk_capture_devices(device_id, &card, &device))
+        unsigned count = walk_capture_devices(device_id, &card, &device, nullptr);
+        if (device_id >= count) {
+            note_open_failure("There is no capture device %u: ALSA lists %u.%s", device_id + 1,
+                              count, open_hint);
+            if (open_sources == 0) snd_config_update_free_global();
             return MMSYSERR_BADDEVICEID;
+        }
         snprintf(plughw_name, sizeof plughw_name, "plughw:%d,%d", card, device);
     }
     if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
@@ -348,12 +461,17 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     clear_alsa_message();
     int err = snd_pcm_open(&source->pcm, name, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err < 0) {
+        note_open_failure("The ALSA PCM \"%s\" could not be opened: %s.%s", name, snd_strerror(err),
+                          open_hint);
         close(source->wake_fd);
         free(source);
+        if (open_sources == 0) snd_config_update_free_global();
         return open_result(err);
     }
     MMRESULT result = set_up_pcm(source, format);
     if (result != MMSYSERR_NOERROR) {
+        note_open_failure("The ALSA PCM \"%s\" could not be set up: %s.%s", name, source->problem,
+                          result == WAVERR_BADFORMAT ? "" : open_hint);
         snd_pcm_close(source->pcm);
         close(source->wake_fd);
         free(source);

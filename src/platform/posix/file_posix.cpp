@@ -25,6 +25,14 @@ const FileSystemCalls system_file_calls = {
 
 FileSystemCalls file_system_calls = system_file_calls;
 
+FILE* open_file_stream(const char* path, const char* mode) {
+    return fopen(path, mode);
+}
+
+int remove_file(const char* path) {
+    return remove(path);
+}
+
 int query_file_size(const char* path, uint64_t* size) {
     struct stat status;
     if (file_system_calls.stat_path(path, &status) != 0) return -1;

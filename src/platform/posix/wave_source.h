@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/win32_compat.h"
 
@@ -40,6 +41,20 @@ extern const char* const wave_in_call_names[CALL_KINDS];
 
 /* Number of devices that ids 0..n-1 open (waveInGetNumDevs). */
 UINT wave_source_count(void);
+
+/* Prints the devices to out, one a line: the number -i takes (the id plus one, 0 for
+   WAVE_MAPPER) and the name, then names the source also opens through WAVE_MAPPER; or a line
+   saying that there is no input device (list_input_devices). */
+void wave_source_list(FILE* out);
+
+/* Makes WAVE_MAPPER open the device called name from now on, instead of the default one
+   (find_input_device). name is copied. */
+void wave_source_name_mapper(const char* name);
+
+/* Writes a description of the last failed wave_source_open into text, NUL-terminated: what was
+   opened and why it failed, possibly with a second line saying what to do; "" when the source
+   has nothing to add to the result's standard text. Runs on the waveInOpen caller's thread. */
+void wave_source_describe_open_failure(char* text, size_t text_size);
 
 /* Opens device_id (WAVE_MAPPER, or a number counted from 0) for capture in format (one that
    wave_format_is_capturable accepts), without starting it. Returns MMSYSERR_NOERROR and sets

@@ -368,6 +368,9 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device_id, LPCWAVEFORMATEX for
 
     MMRESULT result = wave_source_open(device_id, format, &device->source);
     if (result != MMSYSERR_NOERROR) {
+        char text[256];
+        wave_source_describe_open_failure(text, sizeof text);
+        wavein_note_open_failure(result, text);
         free_device(device);
         return result;
     }

@@ -55,6 +55,11 @@
 //   says "The input device stopped delivering audio." once a second has passed without audio.
 //
 //   Example: WAVTAP_SIM=speed=20,stall_after=37,fail=add:51:11
+//
+// NAMES
+//   The device list shows WAVE_MAPPER as "sim" and device id n as "sim n+1". A device named
+//   with -i opens WAVE_MAPPER when the name is "sim"; any other name fails to open with
+//   MMSYSERR_NODRIVER and a text that names it.
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -104,6 +109,31 @@ UINT wave_source_count(void) {
     return read_config(&config) ? config.devices : 0;
 }
 
+/* The name given for WAVE_MAPPER and the last open's failure; main thread. */
+static struct {
+    char mapper_name[128];  /* "" for the plain WAVE_MAPPER */
+    char open_failure[192]; /* "" when the open failure has only its standard text */
+} naming;
+
+void wave_source_list(FILE* out) {
+    UINT count = wave_source_count();
+    if (count == 0) {
+        fprintf(out, "No input device was found.\n");
+        return;
+    }
+    fprintf(out, " 0  sim  (the simulated default device)\n");
+    for (UINT id = 0; id < count; id++)
+        fprintf(out, "%2u  sim %u  simulated device\n", id + 1, id + 1);
+}
+
+void wave_source_name_mapper(const char* name) {
+    snprintf(naming.mapper_name, sizeof naming.mapper_name, "%s", name);
+}
+
+void wave_source_describe_open_failure(char* text, size_t text_size) {
+    if (text_size > 0) snprintf(text, text_size, "%s", naming.open_failure);
+}
+
 static uint64_t buffer_frame(const SimConfig* config, uint32_t rate, int64_t buffer) {
     return buffer == SIM_NEVER
                ? NO_FRAME
@@ -129,6 +159,13 @@ static void place_losses(WaveSource* source) {
 }
 
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** result) {
+    naming.open_failure[0] = '\0';
+    if (device_id == WAVE_MAPPER && naming.mapper_name[0] != '\0' &&
+        strcmp(naming.mapper_name, "sim") != 0) {
+        snprintf(naming.open_failure, sizeof naming.open_failure,
+                 "The simulated device has no PCM \"%s\".", naming.mapper_name);
+        return MMSYSERR_NODRIVER;
+    }
     SimConfig config;
     if (!read_config(&config)) return MMSYSERR_NODRIVER;
     if (config.open_result != MMSYSERR_NOERROR) return config.open_result;

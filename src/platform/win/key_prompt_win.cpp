@@ -1,6 +1,9 @@
 // The key press that starts a recording, read raw from the Windows console.
 #include "platform/platform.h"
 
+#define STALE_INPUT_WAIT_MS 100 /* how long the prompt looks for keys typed before it */
+#define STALE_INPUT_ROUNDS 10   /* most times it empties the console's input for them */
+
 /* True when a key-down event gives the program a key: a character, or one of the keys that
    have an extended key code of their own (function keys, the cursor block, Insert and
    Delete). Modifier and lock keys alone (Shift, Ctrl, Alt, CapsLock, NumLock, the Windows
@@ -41,6 +44,14 @@ void wait_for_key_press(const std::atomic<int>* stop) {
         DWORD raw_mode = previous_mode &
                          ~(DWORD)(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT);
         if (SetConsoleMode(input, raw_mode)) {
+            /* Keys typed before the prompt appeared (while the output was prepared) do not
+               answer it. A console fed by a terminal (Wine's) takes in what waits there only
+               while someone waits for input, so the buffer is emptied until a short wait
+               finds nothing more (or, with a steady stream of mouse events, a few times). */
+            for (int round = 0; round < STALE_INPUT_ROUNDS; round++)
+                if (WaitForSingleObject(input, STALE_INPUT_WAIT_MS) != WAIT_OBJECT_0 ||
+                    !FlushConsoleInputBuffer(input))
+                    break;
             INPUT_RECORD record;
             DWORD count;
             for (;;) {
