@@ -10,6 +10,7 @@
 #include <new>
 
 #include "capture/levels.h"
+#include "capture/parts.h"
 #include "driver/interrupt.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
@@ -34,6 +35,7 @@ struct CaptureBlock {
     WAVEHDR** ring_start;              /* first ring slot */
     WAVEHDR** ring_end;                /* one past the last ring slot */
     WAVEHDR* headers;                  /* the queue count of headers, one per buffer */
+    bool cut_short;                    /* a part could not be prepared: the take ends early */
 };
 
 /* Device callback, on the device's thread: publishes a finished buffer to the main thread.
@@ -158,6 +160,28 @@ static MMRESULT start_capture(CaptureBlock* block, UINT device_id, uint32_t queu
     return waveInStart(block->device);
 }
 
+/* The progress line: the take's countdown, or the current part's in a take until stopped. */
+static void show_take_progress(const CaptureBlock* block) {
+    if (block->total_buffers != 0)
+        show_progress(block->completed, block->total_buffers);
+    else
+        show_progress(part_buffers_done(block->completed), part_buffer_count());
+}
+
+/* A buffer that came back short at a loss: its audio ends the current part, and the buffer is
+   queued again in its place. */
+static PartStep take_loss(CaptureBlock* block, WAVEHDR* header) {
+    char text[ERROR_TEXT_SIZE];
+    text[0] = '\0';
+    waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
+    if (!recording_settings.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
+    buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
+    block->queued--;
+    PartStep step = part_after_loss(block->completed, header->dwBytesRecorded, text);
+    if (step == PART_TAKE_ENDS) block->cut_short = true;
+    return step;
+}
+
 /* Takes completed buffers into the output and gives them back to the device until the
    recording is complete, the stop request is seen, or something fails. Returns the failure,
    or 0. */
@@ -165,7 +189,7 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
     const RecordingSettings& s = recording_settings;
     for (;;) {
         if (abort_requested.load()) return MMSYSERR_NOERROR;
-        show_progress(block->completed, block->total_buffers);
+        show_take_progress(block);
         if (ring_is_empty(block)) {
             if (WaitForSingleObject(block->done_event, DEVICE_WAIT_MS) != WAIT_OBJECT_0)
                 return MMSYSERR_ERROR;
@@ -175,13 +199,22 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
         WAVEHDR* header = take_from_ring(block);
         MMRESULT result = waveInUnprepareHeader(block->device, header, sizeof(WAVEHDR));
         if (result != MMSYSERR_NOERROR) return result;
-        if (header->dwBytesRecorded != header->dwBufferLength) return MMSYSERR_ERROR;
-        if (!s.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
-        buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
+        if (header->dwBytesRecorded != header->dwBufferLength) {
+            if (s.part_seconds == 0) return MMSYSERR_ERROR;
+            /* In parts a loss cuts the part and the take goes on: the buffer is given back. */
+            if (take_loss(block, header) == PART_TAKE_ENDS) return MMSYSERR_NOERROR;
+        } else {
+            if (!s.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
+            buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
+            block->completed++;
+            if (block->completed == block->total_buffers) return MMSYSERR_NOERROR;
+            if (part_after_buffer(block->completed) == PART_TAKE_ENDS) {
+                block->cut_short = true;
+                return MMSYSERR_NOERROR;
+            }
+        }
         header->dwBytesRecorded = 0;
-        block->completed++;
-        if (block->completed == block->total_buffers) return MMSYSERR_NOERROR;
-        if (block->queued >= block->total_buffers) continue;
+        if (block->total_buffers != 0 && block->queued >= block->total_buffers) continue;
         header->dwFlags = 0;
         result = queue_buffer(block, header);
         if (result != MMSYSERR_NOERROR) return result;
@@ -213,6 +246,13 @@ static void cut_back_output(uint32_t completed) {
     resize_stream_file(stream, header_offset + length);
 }
 
+/* Ends the parts, if any, after `completed` buffers of the take. Returns error, or
+   MMSYSERR_ERROR when a take in parts lost audio on the way. */
+static MMRESULT finish_take(uint32_t completed, MMRESULT error) {
+    end_parts(completed);
+    return error == MMSYSERR_NOERROR && part_losses() > 0 ? MMSYSERR_ERROR : error;
+}
+
 MMRESULT capture_audio(void) {
     const RecordingSettings& s = recording_settings;
     const uint32_t queue_count = (uint32_t)s.queue_seconds * (uint32_t)s.buffers_per_second;
@@ -228,16 +268,21 @@ MMRESULT capture_audio(void) {
         return MMSYSERR_NOMEM;
     }
 
+    prepare_second_part();
     MMRESULT error = start_capture(block, device_id, queue_count);
     if (error == MMSYSERR_NOERROR) error = run_capture_loop(block);
     if (error != MMSYSERR_NOERROR) print_capture_error("unknown", error);
 
-    show_progress(block->total_buffers, block->total_buffers);
-    if (abort_requested.load() || error != MMSYSERR_NOERROR) {
+    if (block->total_buffers != 0)
+        show_progress(block->total_buffers, block->total_buffers);
+    else
+        show_progress(part_buffer_count(), part_buffer_count());
+    if (abort_requested.load() || error != MMSYSERR_NOERROR || block->cut_short) {
         if (block->device) stop_device(block, queue_count);
-        cut_back_output(block->completed);
+        cut_back_output(part_buffers_done(block->completed));
     }
     end_progress_line();
+    const uint32_t completed = block->completed;
     if (block->device) {
         report_mm_error("waveInReset", waveInReset(block->device));
         report_mm_error("waveInStop", waveInStop(block->device));
@@ -245,10 +290,10 @@ MMRESULT capture_audio(void) {
         report_mm_error("waveInClose", closed);
         /* A device that would not close may still fill the buffers and signal the event: both
            stay until the process ends. */
-        if (closed != MMSYSERR_NOERROR) return error;
+        if (closed != MMSYSERR_NOERROR) return finish_take(completed, error);
     }
     if (block->done_event) CloseHandle(block->done_event);
     block->~CaptureBlock();
     free(block);
-    return error;
+    return finish_take(completed, error);
 }

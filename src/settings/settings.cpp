@@ -19,6 +19,7 @@ const RecordingSettings default_settings = {
     0,  /* quiet */
     "", /* output_path */
     "", /* device_name */
+    0,  /* part_seconds */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -47,6 +48,8 @@ static const char usage_text[] =
     "  -c{1|2}   Number of channels: 1= mono, 2= stereo (default %d)\n"
     "  -f{nnn}   Capture samples/sec: e.g., 22050 (default %d)\n"
     "  -s{nn}    Number of seconds to capture (default %d).\n"
+    "  -t{nn}    Record in parts of nn seconds: file-0001.wav, file-0002.wav, ...\n"
+    "            (a file name with %% is a strftime pattern); -s0 = until stopped.\n"
     "  -i{n}     Input wave device Id +1, 0 for WAVE_MAPPER (default %d).\n"
     "  -l        List the input devices, with the number or name for -i.\n"
     "  -p        Prompt for keystroke before beginning recording.\n"
@@ -151,6 +154,10 @@ static bool take_device(const char* text, int32_t value) {
     return true;
 }
 
+/* The -s0 argument, kept until the parser knows whether the take is in parts (the only takes
+   that may run until stopped). */
+static const char* zero_seconds_argument;
+
 /* Applies one switch argument (its first character is one of switch_prefixes); returns false
    when it is illegal. */
 static bool apply_switch(const char* argument) {
@@ -160,8 +167,13 @@ static bool apply_switch(const char* argument) {
     case '?':
         show_usage();
     case 'S':
-        if (value < 1) return false;
+        if (value < 0) return false;
+        if (value == 0) zero_seconds_argument = argument;
         s.seconds = value;
+        return true;
+    case 'T':
+        if (value < 1) return false;
+        s.part_seconds = value;
         return true;
     case 'C':
         if (value != 1 && value != 2) return false;
@@ -206,7 +218,7 @@ static void take_file_name(const char* argument) {
 
 void derive_wave_format(void) {
     RecordingSettings& s = recording_settings;
-    if (s.queue_seconds > s.seconds) s.queue_seconds = s.seconds;
+    if (s.seconds > 0 && s.queue_seconds > s.seconds) s.queue_seconds = s.seconds;
     s.format.nBlockAlign = (WORD)((s.format.nChannels * s.format.wBitsPerSample) / 8);
     s.format.nAvgBytesPerSec = s.format.nBlockAlign * s.format.nSamplesPerSec;
     s.format.wFormatTag = WAVE_FORMAT_PCM;
@@ -232,6 +244,10 @@ void parse_switches(int argc, char** argv) {
             illegal_switch(argument);
         }
     }
-    if (recording_settings.output_path[0] == '\0') show_usage();
+    const RecordingSettings& s = recording_settings;
+    if (s.output_path[0] == '\0') show_usage();
+    if (s.seconds == 0 && s.part_seconds == 0) illegal_switch(zero_seconds_argument);
+    if (s.part_seconds > 0 && strcmp(s.output_path, "-") == 0)
+        fatal_error("Parts need an output file, not standard output.\n");
     derive_wave_format();
 }

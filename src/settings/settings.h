@@ -17,7 +17,7 @@
 #define WRITE_SIZE_UNIT 512       /* -#w: at least this, and rounded down to a multiple of it */
 
 struct RecordingSettings {
-    int32_t seconds;                    /* length of the recording in seconds (-s) */
+    int32_t seconds;                    /* length of the take in seconds, 0 = until stopped (-s) */
     int32_t queue_seconds;              /* seconds of audio queued at the device (-#q) */
     int32_t buffers_per_second;         /* capture buffers per second of audio (-#b) */
     int32_t device_number;              /* input device id plus one; 0 is WAVE_MAPPER (-i) */
@@ -27,6 +27,7 @@ struct RecordingSettings {
     int32_t quiet;                      /* no level metering and no progress line (-q) */
     char output_path[OUTPUT_PATH_SIZE]; /* output path, or "-" for standard output */
     char device_name[DEVICE_NAME_SIZE]; /* input device named by -i, or "" for device_number */
+    int32_t part_seconds;               /* length of each part in seconds, 0 = one file (-t) */
 };
 
 /* The process-wide settings. Written by parse_switches, and output_path once more by

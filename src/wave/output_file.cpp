@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "capture/parts.h"
 #include "driver/fatal.h"
 #include "platform/file_services.h"
 #include "platform/path.h"
@@ -18,10 +19,12 @@
    length that preparation and the cut-back work with (which also keeps the RIFF size in range). */
 static void refuse_unrepresentable_length(void) {
     const RecordingSettings& s = recording_settings;
-    int64_t buffer_count = (int64_t)s.seconds * s.buffers_per_second;
-    int64_t data_size = (int64_t)s.seconds * s.format.nAvgBytesPerSec;
+    /* In parts, only a part has to fit. */
+    int32_t seconds = s.part_seconds > 0 ? s.part_seconds : s.seconds;
+    int64_t buffer_count = (int64_t)seconds * s.buffers_per_second;
+    int64_t data_size = (int64_t)seconds * s.format.nAvgBytesPerSec;
     if (buffer_count > INT32_MAX || data_size + WAVE_HEADER_SIZE > (int64_t)UINT32_MAX)
-        fatal_error("Recording too long for a wave file: %d seconds\n", s.seconds);
+        fatal_error("Recording too long for a wave file: %d seconds\n", seconds);
 }
 
 /* Adds ".wav" to output_path when its last component has no extension. A path that would not
@@ -86,7 +89,7 @@ void open_output(void) {
     out.pending = 0;
     out.buffer = (char*)malloc((size_t)s.write_size);
     if (!out.buffer) fatal_error("Couldn't allocate disk output buffer\n");
-    uint32_t target = emit_wave_header(s.seconds * s.buffers_per_second);
+    uint32_t target = emit_wave_header(first_file_buffers());
 
     if (s.output_path[0] == '-') {
         /* Unbuffered for the same reason as open_stream. */
@@ -98,6 +101,7 @@ void open_output(void) {
     }
 
     complete_output_path();
+    if (s.part_seconds > 0) name_first_part();
     switch (lock_output_file(s.output_path, &output_created)) {
     case 0:
         break;

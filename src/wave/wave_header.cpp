@@ -70,6 +70,19 @@ uint64_t capture_buffer_start(uint32_t rate, uint32_t per_second, uint64_t index
 uint32_t emit_wave_header(int32_t buffer_count) {
     const WAVEFORMATEX& format = recording_settings.format;
     const int32_t per_second = recording_settings.buffers_per_second;
+
+    /* Whole seconds at the exact byte rate, then the buffers of an unfinished second at the base
+       buffer length. The count is divided as a signed number; the products wrap at 32 bits. */
+    uint32_t whole_seconds = (uint32_t)(buffer_count / per_second);
+    uint32_t extra_buffers = (uint32_t)(buffer_count % per_second);
+    uint32_t base_buffer =
+        base_frames(format.nSamplesPerSec, (uint32_t)per_second) * format.nBlockAlign;
+    return emit_wave_header_bytes(whole_seconds * format.nAvgBytesPerSec +
+                                  base_buffer * extra_buffers);
+}
+
+uint32_t emit_wave_header_bytes(uint32_t data_size) {
+    const WAVEFORMATEX& format = recording_settings.format;
     WaveHeaderTemplate& header = wave_header_template;
 
     put_le32(header.format_size, 16);
@@ -79,15 +92,6 @@ uint32_t emit_wave_header(int32_t buffer_count) {
     put_le32(header.bytes_per_sec, format.nAvgBytesPerSec);
     put_le16(header.block_align, format.nBlockAlign);
     put_le16(header.bits_per_sample, format.wBitsPerSample);
-
-    /* Whole seconds at the exact byte rate, then the buffers of an unfinished second at the base
-       buffer length. The count is divided as a signed number; the products wrap at 32 bits. */
-    uint32_t whole_seconds = (uint32_t)(buffer_count / per_second);
-    uint32_t extra_buffers = (uint32_t)(buffer_count % per_second);
-    uint32_t base_buffer =
-        base_frames(format.nSamplesPerSec, (uint32_t)per_second) * format.nBlockAlign;
-    uint32_t data_size = whole_seconds * format.nAvgBytesPerSec + base_buffer * extra_buffers;
-
     put_le32(header.riff_size, data_size + RIFF_SIZE_OVER_DATA);
     put_le32(header.data_size, data_size);
     buffered_write(&header, WAVE_HEADER_SIZE);

@@ -22,3 +22,7 @@ uint64_t capture_buffer_start(uint32_t rate, uint32_t per_second, uint64_t index
    44). The data size counts the whole seconds at the exact byte rate and the buffers of an
    unfinished second at the base length, without that second's extra frames. */
 uint32_t emit_wave_header(int32_t buffer_count);
+
+/* The same header for data_size bytes of audio (a part cut at a loss keeps the whole frames
+   before it). Returns data_size + 44. */
+uint32_t emit_wave_header_bytes(uint32_t data_size);

@@ -1,0 +1,166 @@
+#!/bin/bash
+# Takes in parts (-t): the parts joined are the device's signal without a gap or a repeat, each
+# part a complete wave file; their names; stops, losses and a part that cannot be prepared.
+# labels: threaded
+. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/capture-lib.sh"
+. "$(dirname "$0")/wave-checks.sh"
+
+# check_parts FIRST FILE:FRAMES...: each FILE's header agrees with its length, and it holds
+# FRAMES frames of the signal, the first at frame FIRST and each next file going on where the one
+# before ended.
+check_parts() {
+    local first=$1 part
+    shift
+    for part in "$@"; do
+        $CHECK_SIGNAL "${part%:*}" --first "$first" --frames "${part#*:}" >signal.txt ||
+            { fail "${part%:*}: $(cat signal.txt)"; return 1; }
+        first=$((first + ${part#*:}))
+    done
+}
+
+# The files the take left, one a line.
+parts_left() { ls "$@" >actual-parts 2>/dev/null || :; }
+
+test_expect_success 'a take in many parts: joined they are the signal, the last part shorter' '
+    head -c 1000000 /dev/urandom >take-0002.wav &&
+    record speed=0 take -q -s7 -t2 &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    parts_left take* &&
+    printf "take-000%s.wav\n" 1 2 3 4 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:88200 take-0003.wav:88200 take-0004.wav:44100
+'
+
+test_expect_success 'parts of an odd rate and mono 8-bit each hold their whole seconds' '
+    record speed=0 take.wav -q -f11025 -c1 -b8 -#b4 -s5 -t2 &&
+    test_status 0 &&
+    header_is take-0002.wav 11025 1 8 22050 &&
+    check_parts 0 take-0001.wav:22050 take-0002.wav:22050 take-0003.wav:11025
+'
+
+test_expect_success 'a name with % is a strftime pattern of the parts start times' '
+    record speed=0 "rec-%s" -q -s3 -t1 &&
+    test_status 0 &&
+    first=$(ls rec-*.wav | sed -n "1s/rec-\([0-9]*\)\.wav/\1/p") &&
+    parts_left rec-* &&
+    printf "rec-%s.wav\n" $first $((first + 1)) $((first + 2)) >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    check_parts 0 rec-$first.wav:44100 rec-$((first + 1)).wav:44100 rec-$((first + 2)).wav:44100
+'
+
+test_expect_success 'parts that a pattern gives the same name get a counter' '
+    record speed=0 "rec-%Y.wav" -q -s3 -t1 &&
+    test_status 0 &&
+    year=$(date +%Y) &&
+    check_parts 0 rec-$year.wav:44100 rec-$year-2.wav:44100 rec-$year-3.wav:44100
+'
+
+# check_stopped_take: take-0001.wav, take-0002.wav, ... are the signal from frame 0 without a
+# gap, every part full (1 s) but the last, which holds whole buffers, at least one; nothing else
+# is left.
+check_stopped_take() {
+    local count first=0 part frames
+    count=$(ls take-*.wav | wc -l) &&
+        [ "$count" -ge 2 ] || { fail "$count parts"; return 1; }
+    for part in $(seq -f take-%04g.wav "$count"); do
+        $CHECK_SIGNAL "$part" --first $first >signal.txt || { fail "$part: $(cat signal.txt)"; return 1; }
+        frames=$(sed -n 's/.*frames=\([0-9]*\).*/\1/p' signal.txt) &&
+            first=$((first + frames)) || return 1
+        [ "$part" = "$(printf take-%04d.wav "$count")" ] || [ "$frames" -eq 44100 ] ||
+            { fail "$part: $frames frames in a part that is not the last"; return 1; }
+    done
+    [ $((frames % 4410)) -eq 0 ] && [ "$frames" -gt 0 ] || fail "last part: $frames frames"
+}
+
+for signal in INT TERM; do
+    test_expect_success "-s0 stopped by SIG$signal: the current part cut back, the next one gone" '
+        start_recording speed=4 take -s0 -t1 &&
+        wait_for_text "0:00:01" &&
+        for i in $(seq 100); do [ -e take-0003.wav ] && break; sleep 0.1; done &&
+        kill -'"$signal"' $pid &&
+        finish &&
+        test_status 0 &&
+        tail -n 1 stderr >last &&
+        test_file_is last "*** Keyboard abort -- truncating output...
+" &&
+        check_stopped_take
+    '
+done
+
+test_expect_success 'a part prepared ahead that was an existing file is left with no audio' '
+    head -c 500000 /dev/urandom >take-0003.wav &&
+    start_recording speed=4 take -q -s0 -t1 &&
+    for i in $(seq 100); do [ "$(file_size take-0003.wav)" = 176444 ] && break; sleep 0.1; done &&
+    kill -INT $pid &&
+    finish &&
+    test_status 0 &&
+    check_parts 0 take-0001.wav:$(($(file_size take-0001.wav) / 4 - 11)) take-0003.wav:0
+'
+
+test_expect_success 'a part that cannot be prepared ends the take after the part before it' '
+    ln -s /dev/full take-0003.wav &&
+    record speed=0 take -q -s8 -t2 &&
+    test_status 255 &&
+    test_stderr_is "Error initialzing output: take-0003.wav
+Could be bad drive, bad file name, or disk full.
+" &&
+    parts_left take* &&
+    printf "take-000%s.wav\n" 1 2 3 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:88200
+'
+
+# A loss at the start of buffer 25 and one in its middle (half of its 4410 frames kept); the
+# gap is 0.8 s (35280 frames). The take still records its 60 buffers.
+for row in lose_after:0.00:22050:66150 short:0.05:24255:66150; do
+    set -- ${row//:/ }
+    test_expect_success "a loss ($1) cuts the part, the take goes on after the gap in a new one" '
+        record speed=0,'"$1"'=25 take -q -s6 -t2 &&
+        test_status 1 &&
+        test_stderr_is "*** Audio lost after 0:00:02.5'"${2#0.0}"' of the take, at the end of take-0002.wav: Input overran: audio was lost (0.8 s)
+*** The take goes on in take-0003.wav
+*** 1 loss in the take, 0.8 s of audio lost in all
+" &&
+        check_parts 0 take-0001.wav:88200 take-0002.wav:'"$3"' &&
+        check_parts $((88200 + '"$3"' + 35280)) take-0003.wav:88200 take-0004.wav:'"$4"'
+    '
+done
+
+test_expect_success 'two losses are counted together in the closing line' '
+    record speed=0,lose_after=5,lose_after=25 take -q -s3 -t10 &&
+    test_status 1 &&
+    tail -n 1 stderr >last &&
+    test_file_is last "*** 2 losses in the take, 1.6 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:22050 &&
+    check_parts $((22050 + 35280)) take-0002.wav:88200 &&
+    check_parts $((22050 + 88200 + 2 * 35280)) take-0003.wav:22050
+'
+
+for row in "-s0" "-S0"; do
+    test_expect_success "$row without parts is refused" '
+        record "" take '"$row"' &&
+        test_status 255 &&
+        test_stderr_is "Illegal switch '"'$row'"', or bad switch value.
+Get help by starting the program without arguments.
+" &&
+        ! test -e take.wav
+    '
+done
+
+test_expect_success 'parts go to files only, not standard output' '
+    record "" - -t1 &&
+    test_status 255 &&
+    test_stderr_is "Parts need an output file, not standard output.
+" &&
+    test_stdout_is ""
+'
+
+test_expect_success '-t0 is refused' '
+    record "" take -t0 &&
+    test_status 255 &&
+    grep -qF "Illegal switch '"'-t0'"'" stderr
+'
+test_done
