@@ -40,6 +40,16 @@ test_expect_success 'parts of an odd rate and mono 8-bit each hold their whole s
     check_parts 0 take-0001.wav:22050 take-0002.wav:22050 take-0003.wav:11025
 '
 
+test_expect_success 'a take of 10000 parts numbers them with five digits' '
+    record speed=0 take -q -f100 -c1 -b8 -#b1 -s10000 -t1 &&
+    test_status 0 &&
+    ls take* >all-parts &&
+    test "$(wc -l <all-parts)" = 10000 &&
+    test "$(head -n 1 all-parts)" = take-00001.wav &&
+    test "$(tail -n 1 all-parts)" = take-10000.wav &&
+    check_parts 999800 take-09999.wav:100 take-10000.wav:100
+'
+
 test_expect_success 'a name with % is a strftime pattern of the parts start times' '
     record speed=0 "rec-%s" -q -s3 -t1 &&
     test_status 0 &&
