@@ -86,6 +86,10 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-p7", "x"}, &RecordingSettings::prompt, 1},
         {{"-qx", "x"}, &RecordingSettings::quiet, 1},
         {{"-s2", "-#q10", "x"}, &RecordingSettings::queue_seconds, 2},
+        {{"-t3600", "x"}, &RecordingSettings::part_seconds, 3600},
+        {{"-s0", "-T60", "x"}, &RecordingSettings::seconds, 0},
+        {{"-t1", "-s0", "x"}, &RecordingSettings::queue_seconds, 5},
+        {{"-s3", "-t1", "x"}, &RecordingSettings::queue_seconds, 3},
     };
     for (const Case& c : cases) {
         parse(c.args);
@@ -182,7 +186,8 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-s0",          "-s-3",  "-c3",     "-c0",      "-b24",
                              "-b0",          "-x",    "-#",      "-#x5",     "-zz",
                              "-s4294967296", "-f0",   "-f-1",    "-f768001", "-f4295063296",
-                             "-f",           "-fx",   "--helpx", "--",       long_name.c_str()};
+                             "-f",           "-fx",   "--helpx", "--",       long_name.c_str(),
+                             "-t0",          "-t-5",  "-t"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "
@@ -191,6 +196,11 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                     ::testing::HasSubstr(message))
             << arg;
     }
+}
+
+TEST(ParseSwitchesDeathTest, RefusesPartsToStandardOutput) {
+    EXPECT_EXIT(parse({"-t1", "-"}), ::testing::ExitedWithCode(255),
+                ::testing::StrEq("Parts need an output file, not standard output.\n"));
 }
 
 TEST(ParseSwitchesDeathTest, EndsWithStatusZeroForHelpVersionAndTheDeviceList) {
