@@ -207,7 +207,8 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
             if (!s.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
             buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
             block->completed++;
-            if (block->completed == block->total_buffers) return MMSYSERR_NOERROR;
+            if (block->total_buffers != 0 && block->completed == block->total_buffers)
+                return MMSYSERR_NOERROR;
             if (part_after_buffer(block->completed) == PART_TAKE_ENDS) {
                 block->cut_short = true;
                 return MMSYSERR_NOERROR;

@@ -45,9 +45,12 @@ int64_t rewritable_offset(FILE* stream);
    first thing at start-up. */
 void guard_standard_descriptors(void);
 
+#define OUTPUT_LOCKS 2 /* output locks a process holds at once */
+
 /* Makes this process the only recorder of the file at path: takes an exclusive lock on a handle
-   of its own, which stays open until the process ends, creating the file (empty) when it is
-   missing. Sets *created when it did. Returns 0 when locked, 1 when another process holds the
-   lock (nothing is changed then), -1 when the file cannot be opened (errno says why). The
-   process holds one such lock: a new call first lets the previous one go. Main thread. */
+   of its own, which stays open until the lock is let go or the process ends, creating the file
+   (empty) when it is missing. Sets *created when it did. Returns 0 when locked, 1 when another
+   process holds the lock (nothing is changed then), -1 when the file cannot be opened (errno says
+   why). The process holds up to OUTPUT_LOCKS such locks (in parts: the part being recorded and the
+   one prepared ahead): a new call first lets the oldest one go. Main thread. */
 int lock_output_file(const char* path, bool* created);

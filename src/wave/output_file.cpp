@@ -19,12 +19,14 @@
    length that preparation and the cut-back work with (which also keeps the RIFF size in range). */
 static void refuse_unrepresentable_length(void) {
     const RecordingSettings& s = recording_settings;
-    /* In parts, only a part has to fit. */
+    /* In parts, a part has to fit, and the take's buffer count the count the capture keeps. */
     int32_t seconds = s.part_seconds > 0 ? s.part_seconds : s.seconds;
     int64_t buffer_count = (int64_t)seconds * s.buffers_per_second;
     int64_t data_size = (int64_t)seconds * s.format.nAvgBytesPerSec;
     if (buffer_count > INT32_MAX || data_size + WAVE_HEADER_SIZE > (int64_t)UINT32_MAX)
         fatal_error("Recording too long for a wave file: %d seconds\n", seconds);
+    if ((int64_t)s.seconds * s.buffers_per_second > INT32_MAX)
+        fatal_error("Recording too long for a wave file: %d seconds\n", s.seconds);
 }
 
 /* Adds ".wav" to output_path when its last component has no extension. A path that would not

@@ -109,6 +109,18 @@ test_expect_success 'a part prepared ahead that was an existing file is left wit
     check_parts 0 take-0001.wav:$(($(file_size take-0001.wav) / 4 - 11)) take-0003.wav:0
 '
 
+test_expect_success 'the part being recorded and the one prepared ahead are locked' '
+    start_recording speed=1 take -q -s0 -t1 &&
+    test_when_finished "kill -INT $pid" &&
+    for i in $(seq 100); do [ -e take-0003.wav ] && break; sleep 0.1; done &&
+    for part in take-0002 take-0003; do
+        record "" $part -q -s1 &&
+        test_status 255 &&
+        test_stderr_is "Output file in use by another recording: $part.wav
+" || exit 1
+    done
+'
+
 test_expect_success 'a part that cannot be prepared ends the take after the part before it' '
     ln -s /dev/full take-0003.wav &&
     record speed=0 take -q -s8 -t2 &&
@@ -166,6 +178,18 @@ test_expect_success 'parts go to files only, not standard output' '
     test_stderr_is "Parts need an output file, not standard output.
 " &&
     test_stdout_is ""
+'
+
+test_expect_success 'a part too long for a wave file is refused, a take of such parts is not' '
+    record "" take -s0 -t30000 &&
+    test_status 255 &&
+    test_stderr_is "Recording too long for a wave file: 30000 seconds
+" &&
+    ! test -e take-0001.wav &&
+    record open=6 take -q -s30000 -t3600 &&
+    test_status 1 &&
+    test "$(file_size take-0001.wav)" = 44 &&
+    ! test -e take-0002.wav
 '
 
 test_expect_success '-t0 is refused' '

@@ -109,13 +109,16 @@ static int open_for_lock(const char* path, int create_flags) {
     return fd;
 }
 
-/* The descriptor that holds the output's lock, -1 before the first lock (main thread). */
-static int output_lock_fd = -1;
+/* The descriptors that hold the output's locks, oldest first, -1 where there is none (main
+   thread). */
+static int output_lock_fds[OUTPUT_LOCKS] = {-1, -1};
 
 int lock_output_file(const char* path, bool* created) {
     *created = false;
-    if (output_lock_fd >= 0) close(output_lock_fd);
-    output_lock_fd = -1;
+    if (output_lock_fds[0] >= 0) close(output_lock_fds[0]);
+    for (int i = 1; i < OUTPUT_LOCKS; i++)
+        output_lock_fds[i - 1] = output_lock_fds[i];
+    output_lock_fds[OUTPUT_LOCKS - 1] = -1;
     /* A FIFO or a device is not a recording's file: opening it to lock it could make us its
        reader, so it goes unlocked. */
     struct stat status;
@@ -133,6 +136,6 @@ int lock_output_file(const char* path, bool* created) {
         close(fd);
         return 1;
     }
-    output_lock_fd = fd; /* open until the process ends */
+    output_lock_fds[OUTPUT_LOCKS - 1] = fd; /* open until let go or the process ends */
     return 0;
 }

@@ -105,13 +105,16 @@ void guard_standard_descriptors(void) {
    hindered, and a second recorder's lock of the same byte is refused. */
 #define LOCK_OFFSET_HIGH 0x7FFFFFFFu
 
-/* The handle that holds the output's lock, null before the first lock (main thread). */
-static HANDLE output_lock_handle = NULL;
+/* The handles that hold the output's locks, oldest first, null where there is none (main
+   thread). */
+static HANDLE output_lock_handles[OUTPUT_LOCKS] = {NULL, NULL};
 
 int lock_output_file(const char* path, bool* created) {
     *created = false;
-    if (output_lock_handle) CloseHandle(output_lock_handle);
-    output_lock_handle = NULL;
+    if (output_lock_handles[0]) CloseHandle(output_lock_handles[0]);
+    for (int i = 1; i < OUTPUT_LOCKS; i++)
+        output_lock_handles[i - 1] = output_lock_handles[i];
+    output_lock_handles[OUTPUT_LOCKS - 1] = NULL;
     wchar_t wide_path[WIDE_PATH_SIZE];
     if (!widen_path(path, wide_path)) return -1;
     HANDLE file =
@@ -130,6 +133,6 @@ int lock_output_file(const char* path, bool* created) {
         CloseHandle(file);
         return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? 1 : 0;
     }
-    output_lock_handle = file; /* open until the process ends */
+    output_lock_handles[OUTPUT_LOCKS - 1] = file; /* open until let go or the process ends */
     return 0;
 }
