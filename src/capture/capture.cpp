@@ -185,9 +185,9 @@ static void cut_back_output(CaptureBlock* block, uint32_t queue_count) {
     flush_output();
     FILE* stream = disk_write_buffer.stream;
     if (seek_stream(stream, 0) != 0) return;
-    uint32_t length = emit_wave_header((int32_t)block->completed);
+    uint64_t length = emit_wave_header((int32_t)block->completed);
     flush_output();
-    resize_stream_file(stream, length);
+    resize_stream_file(stream, (int64_t)length);
 }
 
 void capture_audio(void) {

@@ -31,7 +31,7 @@ test_expect_success 'switches without a file name show the usage text' '
     cmp expected-usage stdout
 '
 
-for arg in -x -zz -# -#q0 -#q61 -#b0 -#b21 -#w511 -s0 -s-3 -c3 -b24 /dir/a.wav; do
+for arg in -x -zz -# -#q0 -#q61 -#b0 -#b21 -#w511 -s0 -s-3 -c9 -b12 /dir/a.wav; do
     test_expect_success "$arg is an illegal switch" '
         run "$WAVTAP" "'"$arg"'" a.wav &&
         test_status 255 &&

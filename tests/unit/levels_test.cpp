@@ -92,7 +92,7 @@ TEST(MeasureLevels, AddsToTheSumsOfEarlierBuffersAndWrapsLikeThem) {
             const uint32_t frame_bytes = (uint32_t)(channels * bits / 8);
             for (uint32_t length : {0u, 1u, 3u, 31u, 32u, 33u, 17640u, 40000u * 4 + 3}) {
                 use_format(channels, bits);
-                level_accumulators = {0xFFFFFF00u, 0xFFFFFFF0u, 7, 0};
+                level_accumulators = {0xFFFFFF00u, 0xFFFFFFF0u, 7, 0, {}};
                 std::vector<unsigned char> bytes(length);
                 for (unsigned char& b : bytes)
                     b = (unsigned char)random();
@@ -144,16 +144,16 @@ TEST(ShowProgress, FormatsTheRemainingTimeAndLevels) {
         LevelAccumulators before;
         const char* line;
     } cases[] = {
-        {2, 3600, 10, 1, {0, 0, 0, 0}, "\r  1:00:00  Avg Level:   0   0"},
-        {2, 3, 1, 1, {0, 0, 0, 0}, "\r  0:00:02  Avg Level:   0   0"},
-        {2, 3, 1, 3, {0, 0, 0, 0}, "\r  0:00:00  Avg Level:   0   0"},
-        {2, 3661, 20, 20, {0, 0, 0, 0}, "\r  1:01:00  Avg Level:   0   0"},
-        {1, 3600000, 1, 1, {0, 0, 0, 0}, "\r999:59:59  Avg Level:   0"},
-        {1, 3600001, 1, 1, {0, 0, 0, 0}, "\r1000:00:00  Avg Level:   0"},
-        {1, 5, 10, 1, {300, 0, 0, 0}, "\r  0:00:05  Avg Level: 300"},
-        {2, 5, 10, 1, {77, 99, 1, 0}, "\r  0:00:05  Avg Level:  77  99"},
-        {2, 5, 10, 1, {10, 11, 3, 0}, "\r  0:00:05  Avg Level:   3   3"},
-        {2, 5, 10, 1, {123456, 1, 1, 0}, "\r  0:00:05  Avg Level:123456   1"},
+        {2, 3600, 10, 1, {0, 0, 0, 0, {}}, "\r  1:00:00  Avg Level:   0   0"},
+        {2, 3, 1, 1, {0, 0, 0, 0, {}}, "\r  0:00:02  Avg Level:   0   0"},
+        {2, 3, 1, 3, {0, 0, 0, 0, {}}, "\r  0:00:00  Avg Level:   0   0"},
+        {2, 3661, 20, 20, {0, 0, 0, 0, {}}, "\r  1:01:00  Avg Level:   0   0"},
+        {1, 3600000, 1, 1, {0, 0, 0, 0, {}}, "\r999:59:59  Avg Level:   0"},
+        {1, 3600001, 1, 1, {0, 0, 0, 0, {}}, "\r1000:00:00  Avg Level:   0"},
+        {1, 5, 10, 1, {300, 0, 0, 0, {}}, "\r  0:00:05  Avg Level: 300"},
+        {2, 5, 10, 1, {77, 99, 1, 0, {}}, "\r  0:00:05  Avg Level:  77  99"},
+        {2, 5, 10, 1, {10, 11, 3, 0, {}}, "\r  0:00:05  Avg Level:   3   3"},
+        {2, 5, 10, 1, {123456, 1, 1, 0, {}}, "\r  0:00:05  Avg Level:123456   1"},
     };
     for (const Case& c : cases) {
         use_format(c.channels, 16, c.seconds, c.per_second);

@@ -244,6 +244,20 @@ static bool pcm_is_paced(snd_pcm_t* pcm) {
     return paced;
 }
 
+/* The ALSA sample format of a capturable wave format. */
+static snd_pcm_format_t alsa_sample_format(const WAVEFORMATEX* format) {
+    switch (format->wBitsPerSample) {
+    case 8:
+        return SND_PCM_FORMAT_U8;
+    case 16:
+        return SND_PCM_FORMAT_S16_LE;
+    case 24:
+        return SND_PCM_FORMAT_S24_3LE;
+    default:
+        return wave_format_is_float(format) ? SND_PCM_FORMAT_FLOAT_LE : SND_PCM_FORMAT_S32_LE;
+    }
+}
+
 /* Sets the hardware and software parameters for format. Returns MMSYSERR_NOERROR or the
    result to give, with the reason in source->problem. */
 static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
@@ -252,8 +266,7 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
     snd_pcm_sw_params_t* sw;
     snd_pcm_hw_params_alloca(&hw);
     snd_pcm_sw_params_alloca(&sw);
-    snd_pcm_format_t sample_format =
-        format->wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+    snd_pcm_format_t sample_format = alsa_sample_format(format);
     int err = snd_pcm_hw_params_any(pcm, hw);
     if (err < 0) {
         set_problem(source, "cannot read the device's formats: %s", snd_strerror(err));
