@@ -59,26 +59,25 @@ static bool format_is_extensible(void) {
     return recording_settings.format.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
 }
 
-bool wave_header_is_rf64(int64_t buffer_count) {
+bool wave_header_is_rf64(void) {
     const RecordingSettings& s = recording_settings;
-    int64_t full_count = (int64_t)s.seconds * s.buffers_per_second;
-    uint64_t data_size = wave_data_size(buffer_count > full_count ? buffer_count : full_count);
+    uint64_t data_size = wave_data_size((int64_t)s.seconds * s.buffers_per_second);
     uint32_t plain_size = WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0);
     return data_size + plain_size - 8 >= RIFF_SIZE_MAX;
 }
 
-uint32_t wave_header_size(int64_t buffer_count) {
+uint32_t wave_header_size(void) {
     return WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0) +
-           (wave_header_is_rf64(buffer_count) ? DS64_CHUNK_SIZE : 0);
+           (wave_header_is_rf64() ? DS64_CHUNK_SIZE : 0);
 }
 
 uint64_t emit_wave_header(int32_t buffer_count) {
     const RecordingSettings& s = recording_settings;
     const WAVEFORMATEX& format = s.format;
     const bool extensible = format_is_extensible();
-    const bool rf64 = wave_header_is_rf64(buffer_count);
+    const bool rf64 = wave_header_is_rf64();
     const uint64_t data_size = wave_data_size(buffer_count);
-    const uint64_t file_length = data_size + wave_header_size(buffer_count);
+    const uint64_t file_length = data_size + wave_header_size();
     HeaderImage image;
     image.length = 0;
 

@@ -23,14 +23,14 @@ uint64_t capture_buffer_start(uint32_t rate, uint32_t per_second, uint64_t index
    second's extra frames. */
 uint64_t wave_data_size(int64_t buffer_count);
 
-/* Whether the header is RF64: when the full recording's file (or buffer_count buffers', if more)
-   would need a RIFF size of 0xFFFFFFFF or more. The choice depends on the settings only, so the
-   header staged before recording and the one the cut-back writes have the same kind and size. */
-bool wave_header_is_rf64(int64_t buffer_count);
+/* Whether the header is RF64: when the full recording's file would need a RIFF size of
+   0xFFFFFFFF or more. The choice depends on the settings only, so the header staged before
+   recording and the one the cut-back writes have the same kind and size. */
+bool wave_header_is_rf64(void);
 
-/* Bytes in the header for buffer_count buffers of the recording settings: 44 plain, 68 with a
-   WAVE_FORMAT_EXTENSIBLE format chunk, 80 as RF64, 104 as both. */
-uint32_t wave_header_size(int64_t buffer_count);
+/* Bytes in the header of the recording settings: 44 plain, 68 with a WAVE_FORMAT_EXTENSIBLE
+   format chunk, 80 as RF64, 104 as both. */
+uint32_t wave_header_size(void);
 
 /* Builds the header for buffer_count capture buffers from the recording settings and appends it
    to the output with buffered_write. Returns the total file length (data size + header size).

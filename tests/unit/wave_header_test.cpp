@@ -162,7 +162,7 @@ TEST(EmitWaveHeader, WritesPlainExtensibleAndRf64HeadersByteForByte) {
                      << c.seconds << " s, n=" << c.buffer_count);
         EXPECT_EQ(hex_of(disk_write_buffer.buffer, disk_write_buffer.pending), c.bytes);
         EXPECT_EQ(length, c.file_length);
-        EXPECT_EQ(wave_header_size(c.buffer_count), (uint32_t)disk_write_buffer.pending);
+        EXPECT_EQ(wave_header_size(), (uint32_t)disk_write_buffer.pending);
         release_output_buffer();
     }
 }
