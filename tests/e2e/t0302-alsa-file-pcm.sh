@@ -105,4 +105,16 @@ test_expect_success 'stalls in reading an unpaced PCM lose nothing and report no
     cmp stdout expected-data
 '
 
+# The file PCM takes any sample format and hands over the file's bytes as samples of it
+# unchanged, so the take's data are the input's bytes in every format.
+test_expect_success 'wavtap records 24-bit, 32-bit and float takes of the file PCM, up to 8 channels, exactly' '
+    for format in 24:2:288000 24:6:864000 32:1:192000 32f:2:384000 32f:6:1152000 32:8:1536000; do
+        set -- ${format//:/ } &&
+        run "$WAVTAP" rec -s1 -q -b$1 -c$2 -f48000 &&
+        test_status 0 &&
+        test_stderr_is "" &&
+        data_is rec.wav "$SCRATCH/input.raw" $3 68 || exit 1
+    done
+'
+
 test_done

@@ -45,10 +45,12 @@ wave_ok() {
         readers_agree "$1" 2 44100 16 $(($2 / 4))
 }
 
-# data_is FILE INPUT BYTES: FILE holds a 44-byte header, then exactly the first BYTES of INPUT.
+# data_is FILE INPUT BYTES [HEADER]: FILE holds a header of HEADER bytes (default 44), then
+# exactly the first BYTES of INPUT.
 data_is() {
-    { [ "$(file_size "$1")" = $((44 + $3)) ] || fail "$1: $(file_size "$1") bytes, expected $((44 + $3))"; } &&
-        tail -c +45 "$1" >data &&
+    local header=${4:-44}
+    { [ "$(file_size "$1")" = $((header + $3)) ] || fail "$1: $(file_size "$1") bytes, expected $((header + $3))"; } &&
+        tail -c +$((header + 1)) "$1" >data &&
         head -c "$3" "$2" >expected-data &&
         cmp data expected-data
 }
