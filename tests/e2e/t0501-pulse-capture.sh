@@ -147,11 +147,18 @@ sys.stdout.buffer.write(out)
 ' "$@"
 }
 
+# The server spreads the stereo feed over 5.1 as front pair, copies of it at the back, their
+# mix in the centre and a silent LFE.
 test_expect_success 'a 6-channel float take and a 24-bit stereo take carry every frame of the stereo feed' '
     run "$WAVTAP" rec -s2 -q -c6 -b32f &&
     test_status 0 &&
     test_stderr_is "" &&
     test "$(file_size rec.wav)" = $((68 + 88200 * 24)) &&
+    python3 -c "import struct, sys
+d = open(\"rec.wav\", \"rb\").read()[68:]
+s = struct.unpack(\"<%df\" % (len(d) // 4), d)
+f = [s[i:i + 6] for i in range(0, len(s), 6)]
+sys.exit(not all(x[4] == x[0] and x[5] == x[1] and x[3] == 0 for x in f) or not any(x[2] for x in f))" &&
     front_pair_to_s16 rec.wav 68 32f 6 >front.raw &&
     check_counter --raw front.raw >counter.txt &&
     grep -qx "frames: 88200" counter.txt &&

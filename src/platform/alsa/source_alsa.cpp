@@ -80,6 +80,7 @@ struct WaveSource {
     snd_pcm_t* pcm;                  /* the open capture PCM, nonblocking */
     unsigned rate;                   /* sample frames per second */
     unsigned frame_bytes;            /* bytes in one sample frame */
+    unsigned channels;               /* samples in one frame */
     snd_pcm_uframes_t buffer_frames; /* the device buffer, frames */
     snd_pcm_uframes_t period_frames; /* the device period, frames */
     bool paced;                      /* a sound card or a sound server beneath: clock-checked */
@@ -326,6 +327,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     if (source == nullptr) return MMSYSERR_NOMEM;
     source->rate = format->nSamplesPerSec;
     source->frame_bytes = format->nBlockAlign;
+    source->channels = format->nChannels;
     clear_alsa_message();
     int err = snd_pcm_open(&source->pcm, name, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err < 0) {
@@ -473,6 +475,31 @@ static int32_t read_error(WaveSource* source, int err) {
     return WAVE_SOURCE_LOST;
 }
 
+/* ALSA's surround PCMs put the rear pair before the centre and LFE (FL FR RL RR FC LFE, then the
+   rear centre or the sides); a wave file's channel mask wants the centre and LFE right after the
+   front pair (FL FR FC LFE BL BR, then BC or SL SR). For each wave channel of 5 to 8, the ALSA
+   channel it comes from. */
+static const unsigned char wave_from_alsa[4][8] = {
+    {0, 1, 4, 2, 3},
+    {0, 1, 4, 5, 2, 3},
+    {0, 1, 4, 5, 2, 3, 6},
+    {0, 1, 4, 5, 2, 3, 6, 7},
+};
+
+/* Puts frames frames at data from ALSA's channel order into the wave file's, in place. */
+static void to_wave_channel_order(const WaveSource* source, void* data, snd_pcm_uframes_t frames) {
+    if (source->channels < 5 || source->channels > 8) return;
+    const unsigned char* from = wave_from_alsa[source->channels - 5];
+    const unsigned sample_bytes = source->frame_bytes / source->channels;
+    unsigned char frame[8 * 4];
+    unsigned char* p = (unsigned char*)data;
+    for (snd_pcm_uframes_t f = 0; f < frames; f++, p += source->frame_bytes) {
+        memcpy(frame, p, source->frame_bytes);
+        for (unsigned c = 0; c < source->channels; c++)
+            memcpy(p + c * sample_bytes, frame + from[c] * sample_bytes, sample_bytes);
+    }
+}
+
 int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms) {
     if (source->broken) return WAVE_SOURCE_FAILED;
     clear_alsa_message();
@@ -506,6 +533,7 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     snd_pcm_sframes_t got =
         snd_pcm_readi(source->pcm, dest, std::min<snd_pcm_uframes_t>(wanted, avail));
     if (got < 0) return read_error(source, (int)got);
+    to_wave_channel_order(source, dest, (snd_pcm_uframes_t)got);
     note_read(source, (snd_pcm_uframes_t)got, (snd_pcm_uframes_t)(avail - got));
     return (int32_t)(got * source->frame_bytes);
 }
