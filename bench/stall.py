@@ -3,7 +3,8 @@
 
 The command writes a 16-bit stereo wave stream of the counter signal to standard output. The
 reader takes the 44-byte header and the first --lead seconds of audio, stops reading for
---stall seconds, then reads the rest until the command ends. The bytes read go to --out, which
+--stall seconds (or, with --suspend, stops the command's process that long: SIGSTOP, SIGCONT),
+then reads the rest until the command ends. The bytes read go to --out, which
 check_counter.py then checks.
 
 With --reference, a second recorder (a sound server's own client, always read at once) records
@@ -104,6 +105,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--stall", type=float, required=True, help="seconds without reading")
     parser.add_argument("--lead", type=float, default=1.0, help="seconds read before the stall")
+    parser.add_argument("--suspend", action="store_true",
+                        help="stop the command itself (SIGSTOP, then SIGCONT) for the stall, "
+                        "instead of the reader: Ctrl+Z and fg, a debugger, a paused machine")
     parser.add_argument("--out", required=True, help="where the bytes read go")
     parser.add_argument("--timeout", type=float, default=180, help="longest the command may run")
     parser.add_argument("--reference", metavar="COMMAND",
@@ -130,7 +134,11 @@ def main():
         lead_bytes = HEADER_BYTES + int(args.lead * RATE) * FRAME_BYTES
         got = read_exact(tool.stdout, lead_bytes, out)
         stall_start = time.monotonic()
-        if got == lead_bytes:
+        if got == lead_bytes and args.suspend:
+            tool.send_signal(signal.SIGSTOP)
+            time.sleep(args.stall)
+            tool.send_signal(signal.SIGCONT)
+        elif got == lead_bytes:
             time.sleep(args.stall)
         resumed = time.monotonic()
         while True:
@@ -172,6 +180,7 @@ def main():
     gaps = [f for f in own if f[2] == "gap"]
     result = {
         "stall": args.stall,
+        "suspend": args.suspend,
         "status": status,
         "frames": frames,
         "seconds": round(frames / RATE, 3),

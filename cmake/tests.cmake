@@ -8,15 +8,24 @@ if(NOT WIN32)
 
   find_package(GTest REQUIRED)
   file(GLOB unit_sources CONFIGURE_DEPENDS tests/unit/*.cpp)
-  add_executable(wavtap_unit ${unit_sources} ${sim_sources})
+  # The ALSA source's loss detector is plain arithmetic: its unit tests need no ALSA.
+  add_executable(wavtap_unit ${unit_sources} ${sim_sources}
+    ${CMAKE_SOURCE_DIR}/src/platform/alsa/loss_detector.cpp)
   target_link_libraries(wavtap_unit PRIVATE wavtap_core GTest::gmock GTest::gtest GTest::gtest_main)
   include(GoogleTest)
   gtest_discover_tests(wavtap_unit TEST_PREFIX "unit/" DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS unit)
-  # The unit tests that run threads (the wave-input service, events) once more as one test, for
-  # the ThreadSanitizer pass (ctest -L threaded).
-  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*)
+  # The unit tests that run threads (the wave-input service, events, the control handler's wait)
+  # once more as one test, for the ThreadSanitizer pass (ctest -L threaded).
+  add_test(NAME unit/threaded COMMAND wavtap_unit --gtest_filter=WaveIn*:Event*:CtrlHandler*)
   set_tests_properties(unit/threaded PROPERTIES LABELS threaded)
+
+  # The ALSA source with its stream's calls made to fail, over ALSA's null PCM.
+  add_executable(wavtap_alsa_unit tests/alsa/source_alsa_test.cpp ${alsa_sources})
+  target_link_libraries(wavtap_alsa_unit PRIVATE wavtap_core ALSA::ALSA GTest::gtest
+    GTest::gtest_main)
+  gtest_discover_tests(wavtap_alsa_unit TEST_PREFIX "alsa/" DISCOVERY_TIMEOUT 30
+    PROPERTIES LABELS unit)
 
   # The key prompt on its own, for the terminal end-to-end script.
   add_executable(key_prompt_probe tests/tools/key_prompt_probe.cpp)

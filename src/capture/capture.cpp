@@ -52,11 +52,13 @@ static void CALLBACK wave_in_proc(HWAVEIN device, UINT message, DWORD_PTR instan
     SetEvent(block->done_event);
 }
 
-/* Writes the capture error line for result, with label naming what failed. */
+/* Writes the capture error line for result, with label naming what failed, on a line of its
+   own. */
 static void print_capture_error(const char* label, MMRESULT result) {
     char text[ERROR_TEXT_SIZE];
     text[0] = '\0';
     waveInGetErrorTextA(result, text, sizeof text);
+    end_progress_line();
     fprintf(stderr, "*** Capture error during %s: %s\n", label, text);
 }
 
@@ -117,14 +119,27 @@ static MMRESULT queue_buffer(CaptureBlock* block, WAVEHDR* header) {
     return result;
 }
 
-/* Creates the event, opens the device, queues the whole pool and starts recording (after the
+/* Sets *device_id to the device that device_number or device_name chooses. Returns false, after
+   a capture error line that names what was asked for, when no device has that name. */
+static bool choose_device(UINT* device_id) {
+    const RecordingSettings& s = recording_settings;
+    *device_id = s.device_number == 0 ? WAVE_MAPPER : (UINT)(s.device_number - 1);
+    if (s.device_name[0] == '\0') return true;
+    char text[ERROR_TEXT_SIZE];
+    text[0] = '\0';
+    if (find_input_device(s.device_name, device_id, text, sizeof text) == MMSYSERR_NOERROR)
+        return true;
+    fprintf(stderr, "*** Capture error during unknown: %s\n", text);
+    return false;
+}
+
+/* Creates the event, opens device_id, queues the whole pool and starts recording (after the
    key press when prompting). Returns the first failure, or 0. */
-static MMRESULT start_capture(CaptureBlock* block, uint32_t queue_count) {
+static MMRESULT start_capture(CaptureBlock* block, UINT device_id, uint32_t queue_count) {
     const RecordingSettings& s = recording_settings;
     block->done_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!block->done_event) return MMSYSERR_ERROR;
 
-    UINT device_id = s.device_number == 0 ? WAVE_MAPPER : (UINT)(s.device_number - 1);
     MMRESULT result = waveInOpen(&block->device, device_id, &s.format, (DWORD_PTR)wave_in_proc,
                                  (DWORD_PTR)block, CALLBACK_FUNCTION);
     if (result != MMSYSERR_NOERROR) {
@@ -137,7 +152,7 @@ static MMRESULT start_capture(CaptureBlock* block, uint32_t queue_count) {
     }
     if (s.prompt) {
         fprintf(stderr, "Ready to record -- press any key to begin...");
-        wait_for_key_press();
+        wait_for_key_press(&abort_requested);
         fprintf(stderr, "\n");
     }
     return waveInStart(block->device);
@@ -173,45 +188,67 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
     }
 }
 
-/* Stops the device after an early end, takes back every buffer, and cuts the output to the
-   buffers written, with a header that says so. */
-static void cut_back_output(CaptureBlock* block, uint32_t queue_count) {
+/* Stops the device after an early end and takes back every buffer. */
+static void stop_device(CaptureBlock* block, uint32_t queue_count) {
     report_mm_error("waveInStop (err)", waveInStop(block->device));
     report_mm_error("waveInReset (err)", waveInReset(block->device));
     for (uint32_t i = 0; i < queue_count; i++)
         report_mm_error("waveInUnprepareHeader (err)",
                         waveInUnprepareHeader(block->device, &block->headers[i], sizeof(WAVEHDR)));
-    if (abort_requested.load()) fprintf(stderr, "*** Keyboard abort -- truncating output...\n");
-    flush_output();
-    FILE* stream = disk_write_buffer.stream;
-    if (seek_stream(stream, 0) != 0) return;
-    uint64_t length = emit_wave_header((int32_t)block->completed);
-    flush_output();
-    resize_stream_file(stream, (int64_t)length);
+    if (abort_requested.load()) {
+        end_progress_line();
+        fprintf(stderr, "*** Keyboard abort -- truncating output...\n");
+    }
 }
 
-void capture_audio(void) {
+/* Cuts the output back to the audio of completed buffers, with a header that says so. Where the
+   header cannot be rewritten (a pipe, a terminal, append mode), the output stays as written. */
+static void cut_back_output(uint32_t completed) {
+    flush_output();
+    FILE* stream = disk_write_buffer.stream;
+    int64_t header_offset = disk_write_buffer.header_offset;
+    if (header_offset < 0 || seek_stream(stream, header_offset) != 0) return;
+    uint64_t length = emit_wave_header((int32_t)completed);
+    flush_output();
+    resize_stream_file(stream, header_offset + (int64_t)length);
+}
+
+MMRESULT capture_audio(void) {
     const RecordingSettings& s = recording_settings;
     const uint32_t queue_count = (uint32_t)s.queue_seconds * (uint32_t)s.buffers_per_second;
+    UINT device_id;
+    if (!choose_device(&device_id)) {
+        cut_back_output(0);
+        return MMSYSERR_BADDEVICEID;
+    }
     CaptureBlock* block = allocate_capture_block();
     if (!block) {
         print_capture_error("unknown", MMSYSERR_NOMEM);
-        return;
+        cut_back_output(0);
+        return MMSYSERR_NOMEM;
     }
 
-    MMRESULT error = start_capture(block, queue_count);
+    MMRESULT error = start_capture(block, device_id, queue_count);
     if (error == MMSYSERR_NOERROR) error = run_capture_loop(block);
     if (error != MMSYSERR_NOERROR) print_capture_error("unknown", error);
 
     show_progress(block->total_buffers, block->total_buffers);
-    if ((abort_requested.load() || error != MMSYSERR_NOERROR) && block->device)
-        cut_back_output(block, queue_count);
+    if (abort_requested.load() || error != MMSYSERR_NOERROR) {
+        if (block->device) stop_device(block, queue_count);
+        cut_back_output(block->completed);
+    }
+    end_progress_line();
     if (block->device) {
         report_mm_error("waveInReset", waveInReset(block->device));
         report_mm_error("waveInStop", waveInStop(block->device));
-        report_mm_error("waveInClose", waveInClose(block->device));
+        MMRESULT closed = waveInClose(block->device);
+        report_mm_error("waveInClose", closed);
+        /* A device that would not close may still fill the buffers and signal the event: both
+           stay until the process ends. */
+        if (closed != MMSYSERR_NOERROR) return error;
     }
     if (block->done_event) CloseHandle(block->done_event);
     block->~CaptureBlock();
     free(block);
+    return error;
 }

@@ -165,9 +165,18 @@ void show_progress(uint32_t count, uint32_t total) {
     /* One write per line, pushed out at once whatever buffering standard error was given. */
     fputs(line, stderr);
     fflush(stderr);
+    acc.line_open = 1;
 
     acc.left_sum = 0;
     acc.right_sum = 0;
     memset(acc.more_sums, 0, sizeof acc.more_sums);
     acc.frames = 0;
+}
+
+void end_progress_line(void) {
+    LevelAccumulators& acc = level_accumulators;
+    if (!acc.line_open) return;
+    fputs("\n", stderr);
+    fflush(stderr);
+    acc.line_open = 0;
 }

@@ -9,6 +9,7 @@ struct LevelAccumulators {
     uint32_t frames;              /* sample frames measured since the last line */
     uint32_t last_progress_count; /* buffer count of the last printed line */
     uint32_t more_sums[6];        /* sample levels of channels 3 to 8 */
+    uint32_t line_open;           /* 1 while a progress line is on the screen without its end */
 };
 
 /* Sums since the last progress line; main thread only. */
@@ -21,3 +22,7 @@ void measure_levels(const void* data, uint32_t byte_count);
 /* Redraws the countdown line for count of total capture buffers, at count 1 and at every whole
    second of audio; nothing in quiet mode. */
 void show_progress(uint32_t count, uint32_t total);
+
+/* Ends the progress line on the screen, if there is one, so that what is written next starts
+   on a line of its own. */
+void end_progress_line(void);

@@ -5,6 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 
+/* Opens the file at path (UTF-8 on Windows, where it is opened by its UTF-16 name) as fopen does
+   with mode. Returns the stream, or null with errno set. */
+FILE* open_file_stream(const char* path, const char* mode);
+
+/* Removes the file at path (UTF-8 on Windows, removed by its UTF-16 name). Returns 0 on success. */
+int remove_file(const char* path);
+
 /* Reports the size of the file at path. Returns 0 and sets *size when the file system answers,
    -1 when it does not (no such file, no permission on the directory, ...). */
 int query_file_size(const char* path, uint64_t* size);
@@ -27,3 +34,20 @@ int reserve_stream_file(FILE* stream, int64_t size);
 
 /* Switches stream (standard output) to binary mode: no byte is translated. */
 void set_binary_stream(FILE* stream);
+
+/* Where the next write to stream (standard output) lands, when that place can be sought back to
+   and rewritten later: the current offset of a file that is not in append mode. -1 for a pipe, a
+   terminal, a file in append mode, or when the offset cannot be told. */
+int64_t rewritable_offset(FILE* stream);
+
+/* Opens every closed one of the standard descriptors (input, output, error) on the null device,
+   so that no file opened later takes its number and receives what is meant for it. Main thread,
+   first thing at start-up. */
+void guard_standard_descriptors(void);
+
+/* Makes this process the only recorder of the file at path: takes an exclusive lock on a handle
+   of its own, which stays open until the process ends, creating the file (empty) when it is
+   missing. Sets *created when it did. Returns 0 when locked, 1 when another process holds the
+   lock (nothing is changed then), -1 when the file cannot be opened (errno says why). The
+   process holds one such lock: a new call first lets the previous one go. Main thread. */
+int lock_output_file(const char* path, bool* created);

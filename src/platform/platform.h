@@ -14,5 +14,7 @@
 #include "platform/win32_compat.h"
 #endif
 
+#include "platform/command_line.h"
 #include "platform/file_services.h"
+#include "platform/input_devices.h"
 #include "platform/key_prompt.h"

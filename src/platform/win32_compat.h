@@ -40,7 +40,8 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrl_type);
 
 /* Adds (add TRUE) or removes a handler. Handlers run newest first on a thread of their own; one
    that returns TRUE ends the event, FALSE passes it on, and the last word is the default action
-   (the process ends). SIGINT is CTRL_C_EVENT and SIGQUIT is CTRL_BREAK_EVENT. */
+   (the process ends). SIGINT is CTRL_C_EVENT, SIGQUIT CTRL_BREAK_EVENT, SIGHUP CTRL_CLOSE_EVENT
+   and SIGTERM CTRL_SHUTDOWN_EVENT. */
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 /* ---- kernel events -------------------------------------------------------------------- */

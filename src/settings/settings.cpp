@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/fatal.h"
+#include "platform/platform.h"
 
 const RecordingSettings default_settings = {
     5,      /* seconds */
@@ -18,6 +19,7 @@ const RecordingSettings default_settings = {
     0,  /* quiet */
     0,  /* float_samples */
     "", /* output_path */
+    "", /* device_name */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -33,7 +35,7 @@ static const char illegal_switch_message[] =
 // clang-format off
 static const char usage_text[] =
     "\n"
-    "Audio capture tool, ver 1.1.  wavtap project, 2026\n"
+    "Audio capture tool, ver " WAVTAP_VERSION ".  wavtap project, 2026\n"
     "Efficient capture (no dropped data) of raw audio to .wav file.\n"
     "\n"
     "Usage:  wavtap file{.wav} {/opts}\n"
@@ -48,6 +50,7 @@ static const char usage_text[] =
     "  -f{nnn}   Capture samples/sec: e.g., 22050 (default %d)\n"
     "  -s{nn}    Number of seconds to capture (default %d).\n"
     "  -i{n}     Input wave device Id +1, 0 for WAVE_MAPPER (default %d).\n"
+    "  -l        List the input devices, with the number or name for -i.\n"
     "  -p        Prompt for keystroke before beginning recording.\n"
     "  -q        Quiet mode (no progress display)\n"
     "  -#q{nn}   Audio buffer queue size in seconds, "
@@ -58,10 +61,14 @@ static const char usage_text[] =
         NUMBER_TEXT(WRITE_SIZE_UNIT) ", default is %d).\n";
 // clang-format on
 
-void show_usage(void) {
+void print_usage(void) {
     const RecordingSettings& s = recording_settings;
     printf(usage_text, s.format.wBitsPerSample, s.format.nChannels, (int)s.format.nSamplesPerSec,
            s.seconds, s.device_number, s.queue_seconds, s.buffers_per_second, s.write_size);
+}
+
+void show_usage(void) {
+    print_usage();
     exit(-1);
 }
 
@@ -124,7 +131,45 @@ static bool apply_bits_switch(const char* argument) {
     return true;
 }
 
-/* Applies one switch argument ("-x..." or "/x..."); returns false when it is illegal. */
+/* Takes the value of -f: a rate from 1 to MAX_SAMPLE_RATE as written (a value beyond 32 bits
+   does not wrap into range). Returns false for any other. */
+static bool take_rate(const char* text) {
+    long long rate = strtoll(text, nullptr, 10);
+    if (rate < 1 || rate > MAX_SAMPLE_RATE) return false;
+    recording_settings.format.nSamplesPerSec = (uint32_t)rate;
+    return true;
+}
+
+/* Whether text is a number as -i takes it: nothing (device 0), or an optional sign and one or
+   more digits, with nothing after them but white space before them. */
+static bool is_number(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        text++;
+    if (*text == '\0') return true;
+    if (*text == '+' || *text == '-') text++;
+    if (*text == '\0') return false;
+    for (; *text != '\0'; text++)
+        if (*text < '0' || *text > '9') return false;
+    return true;
+}
+
+/* Takes the value of -i: a number (read as value) is the device number, anything else names
+   the device. Returns false for a name too long to keep. */
+static bool take_device(const char* text, int32_t value) {
+    RecordingSettings& s = recording_settings;
+    if (is_number(text)) {
+        s.device_number = value;
+        s.device_name[0] = '\0';
+        return true;
+    }
+    if (strlen(text) > DEVICE_NAME_SIZE - 1) return false;
+    strcpy(s.device_name, text);
+    s.device_number = 0;
+    return true;
+}
+
+/* Applies one switch argument (its first character is one of switch_prefixes); returns false
+   when it is illegal. */
 static bool apply_switch(const char* argument) {
     RecordingSettings& s = recording_settings;
     int32_t value = read_decimal(argument + 2);
@@ -141,12 +186,16 @@ static bool apply_switch(const char* argument) {
         return true;
     case 'B':
         return apply_bits_switch(argument);
+    case 'H':
+        print_usage();
+        exit(0);
+    case 'L':
+        list_input_devices();
+        exit(0);
     case 'F':
-        s.format.nSamplesPerSec = (uint32_t)value & 0xFFFFu;
-        return true;
+        return take_rate(argument + 2);
     case 'I':
-        s.device_number = value;
-        return true;
+        return take_device(argument + 2, value);
     case 'P':
         s.prompt = 1;
         return true;
@@ -214,7 +263,16 @@ void derive_wave_format(void) {
 void parse_switches(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         const char* argument = argv[i];
-        bool is_switch = (argument[0] == '-' || argument[0] == '/') && argument[1] != '\0';
+        if (strcmp(argument, "--help") == 0) {
+            print_usage();
+            exit(0);
+        }
+        if (strcmp(argument, "--version") == 0) {
+            printf("wavtap " WAVTAP_VERSION "\n");
+            exit(0);
+        }
+        bool is_switch = argument[0] != '\0' && strchr(switch_prefixes, argument[0]) != nullptr &&
+                         argument[1] != '\0';
         if (!is_switch) {
             take_file_name(argument);
         } else if (!apply_switch(argument)) {

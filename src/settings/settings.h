@@ -5,7 +5,9 @@
 
 #include "platform/platform.h"
 
-#define OUTPUT_PATH_SIZE 260 /* bytes in output_path: 259 characters and a NUL */
+#define OUTPUT_PATH_SIZE 260   /* bytes in output_path: 259 characters and a NUL */
+#define DEVICE_NAME_SIZE 128   /* bytes in device_name: 127 characters and a NUL */
+#define MAX_SAMPLE_RATE 768000 /* the highest rate -f takes */
 
 /* The ranges the switches accept; the usage text shows them from here. */
 #define QUEUE_SECONDS_MIN 1       /* -#q */
@@ -29,6 +31,7 @@ struct RecordingSettings {
     int32_t quiet;                      /* no level metering and no progress line (-q) */
     int32_t float_samples;              /* 32-bit float samples instead of integers (-b32f) */
     char output_path[OUTPUT_PATH_SIZE]; /* output path, or "-" for standard output */
+    char device_name[DEVICE_NAME_SIZE]; /* input device named by -i, or "" for device_number */
 };
 
 /* The process-wide settings. Written by parse_switches, and output_path once more by
@@ -40,12 +43,16 @@ extern const RecordingSettings default_settings;
 
 /* Fills recording_settings from the process arguments (argv[0] is the program's name) and
    completes the wave format. Returns only with valid settings that name an output; on every
-   other outcome it prints the usage text or a message and ends the process with status -1. */
+   other outcome it prints the usage text or a message and ends the process with status -1,
+   except that a request for help, the version or the device list ends it with status 0. */
 void parse_switches(int argc, char** argv);
 
 /* Prints the usage text with the current settings to standard output and ends the process
    with status -1. */
 [[noreturn]] void show_usage(void);
+
+/* Prints the usage text with the current settings to standard output. */
+void print_usage(void);
 
 /* Completes the wave format from channels, bits, float_samples and rate, and caps queue_seconds
    at seconds. 8 or 16 bits on 1 or 2 channels is plain PCM with cbSize 0; more bits, float or

@@ -37,14 +37,25 @@ static void complete_output_path(void) {
    writes large, and this way every write reaches the system at once and its failure is seen
    where it happens, not lost in the flush at exit. */
 static FILE* open_stream(const char* path, const char* mode) {
-    FILE* stream = fopen(path, mode);
+    FILE* stream = open_file_stream(path, mode);
     if (stream) setvbuf(stream, nullptr, _IONBF, 0);
     return stream;
 }
 
-/* Closes stream, if open, and ends the process with the preparation failure. */
+/* Set when this run created the output file: a failed preparation then removes it again. An
+   existing file is the user's and stays. Main thread. */
+static bool output_created;
+
+/* Removes the output file when this run created it (the preparation failed). */
+static void remove_created_output(void) {
+    if (output_created) remove_file(recording_settings.output_path);
+}
+
+/* Closes stream, if open, removes a file this run created, and ends the process with the
+   preparation failure. */
 [[noreturn]] static void preparation_failed(FILE* stream) {
     if (stream) fclose(stream);
+    remove_created_output();
     fatal_error("Error initialzing output: %s\n"
                 "Could be bad drive, bad file name, or disk full.\n",
                 recording_settings.output_path);
@@ -83,17 +94,30 @@ void open_output(void) {
         set_binary_stream(stdout);
         setvbuf(stdout, nullptr, _IONBF, 0);
         out.stream = stdout;
+        out.header_offset = rewritable_offset(stdout);
         return;
     }
 
     complete_output_path();
+    switch (lock_output_file(s.output_path, &output_created)) {
+    case 0:
+        break;
+    case 1:
+        fatal_error("Output file in use by another recording: %s\n", s.output_path);
+    default:
+        fatal_error("Error opening output file: %s\n", s.output_path);
+    }
     uint64_t existing = 0;
     if (query_file_size(s.output_path, &existing) != 0) existing = 0;
     FILE* stream = open_stream(s.output_path, existing != 0 ? "r+b" : "wb");
-    if (!stream) fatal_error("Error opening output file: %s\n", s.output_path);
+    if (!stream) {
+        remove_created_output();
+        fatal_error("Error opening output file: %s\n", s.output_path);
+    }
 
     stream = size_output(stream, existing, target);
     if (reserve_stream_file(stream, (int64_t)target) < 0) preparation_failed(stream);
     if (seek_stream(stream, 0) != 0) preparation_failed(stream);
     out.stream = stream;
+    out.header_offset = 0;
 }

@@ -5,9 +5,10 @@
 #include <cstdio>
 
 struct DiskWriteBuffer {
-    char* buffer;    /* write_size bytes; allocated by open_output, released by the driver */
-    int32_t pending; /* bytes held in buffer and not yet written, 0..write_size */
-    FILE* stream;    /* the output: the file, or standard output for "-" */
+    char* buffer;          /* write_size bytes; allocated by open_output, released by the driver */
+    int32_t pending;       /* bytes held in buffer and not yet written, 0..write_size */
+    FILE* stream;          /* the output: the file, or standard output for "-" */
+    int64_t header_offset; /* where the header lies in stream, -1 when it cannot be rewritten */
 };
 
 /* The one output of the process. Set up by open_output, then changed only by buffered_write

@@ -31,7 +31,36 @@ test_expect_success 'switches without a file name show the usage text' '
     cmp expected-usage stdout
 '
 
-for arg in -x -zz -# -#q0 -#q61 -#b0 -#b21 -#w511 -s0 -s-3 -c9 -b12 /dir/a.wav; do
+test_expect_success '"--help", "-h" and "-H" print the usage text to standard output and exit 0' '
+    for arg in --help -h -H; do
+        run "$WAVTAP" -s30 "$arg" -zz &&
+        test_status 0 &&
+        usage 16 2 44100 30 0 5 10 131072 >expected-usage &&
+        cmp expected-usage stdout &&
+        test_stderr_is "" || return 1
+    done
+'
+
+test_expect_success '"--version" prints the name and the version and exits 0' '
+    run "$WAVTAP" --version &&
+    test_status 0 &&
+    test_stdout_is "wavtap 1.1
+" &&
+    test_stderr_is ""
+'
+
+test_expect_success 'an argument that starts with "/" is a file name, not a switch' '
+    for arg in /s30 /dir/b.wav /?; do
+        run "$WAVTAP" a.wav "$arg" &&
+        test_status 255 &&
+        test_stderr_is "Too many file names. Get help by
+starting the program without arguments.
+" &&
+        test ! -e a.wav || return 1
+    done
+'
+
+for arg in -x -zz -# -#q0 -#q61 -#b0 -#b21 -#w511 -s0 -s-3 -c9 -b12 -f0 -f768001 -f4295063296 --; do
     test_expect_success "$arg is an illegal switch" '
         run "$WAVTAP" "'"$arg"'" a.wav &&
         test_status 255 &&

@@ -11,6 +11,9 @@
 # 2 MB of reproducible noise: a buffer that is lost, repeated or sent twice cannot go unseen.
 python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(302).randbytes(2000000))' \
     >"$SCRATCH/input.raw"
+# A PCM name of 200 characters for the file PCM, and its first 63 characters naming another PCM,
+# which a name cut short would open.
+LONG_PCM=long_$(printf "%0195d" 0)
 cat >"$SCRATCH/asound.conf" <<EOF
 pcm.filein {
     type file
@@ -23,6 +26,8 @@ pcm.alawonly {
     type alaw
     slave { pcm { type null } format S16_LE }
 }
+pcm.$LONG_PCM "filein"
+pcm.${LONG_PCM:0:63} "alawonly"
 EOF
 export ALSA_CONFIG_PATH=$SCRATCH/asound.conf
 export AUDIODEV=filein
@@ -78,6 +83,13 @@ test_expect_success 'wavtap records exactly 5 s of the file PCM' '
     data_is rec.wav "$SCRATCH/input.raw" 882000
 '
 
+test_expect_success 'an AUDIODEV of 200 characters is taken whole' '
+    AUDIODEV=$LONG_PCM run "$WAVTAP" rec -s1 -q &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    data_is rec.wav "$SCRATCH/input.raw" 176400
+'
+
 test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exactly' '
     run "$WAVTAP" rec -s3 -b8 -c1 -f22050 -#b20 -#q1 -q &&
     test_status 0 &&
@@ -86,13 +98,36 @@ test_expect_success 'wavtap records 8-bit mono at 22050 Hz in uneven buffers exa
     data_is rec.wav "$SCRATCH/input.raw" 66150
 '
 
-test_expect_success 'a missing PCM ends the capture at the open, quietly, the file keeps its length' '
+hint='List the input devices with "wavtap -l", and choose one with -i or AUDIODEV.'
+
+test_expect_success 'a missing PCM ends the capture at the open with its name, the reason and a hint, the file cut to its header' '
     AUDIODEV=nosuchpcm run "$WAVTAP" rec -s1 -q &&
-    test_status 0 &&
-    test_stderr_is "*** Capture error during unknown: There is no driver installed on your system.
+    test_status 1 &&
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"nosuchpcm\" could not be opened: No such file or directory.
+$hint
 " &&
-    test "$(file_size rec.wav)" = 176444 &&
-    header_is rec.wav 44100 2 16 176400
+    test "$(file_size rec.wav)" = 44 &&
+    header_is rec.wav 44100 2 16 0 &&
+    run "$WAVTAP" rec -s1 -q -iother:pcm &&
+    test_status 1 &&
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"other:pcm\" could not be opened: No such file or directory.
+$hint
+"
+'
+
+test_expect_success 'a rate the PCM cannot give is named with the PCM, without the hint' '
+    run "$WAVTAP" rec -s1 -q -ialawonly &&
+    test_status 1 &&
+    test_stderr_is "*** Capture error during unknown: The ALSA PCM \"alawonly\" could not be set up: the device cannot record 16-bit 2-channel audio at 44100 Hz.
+"
+'
+
+test_expect_success '-i names the PCM, and 96000 Hz goes into the header and the length exactly, at an absolute path' '
+    AUDIODEV=nosuchpcm run "$WAVTAP" "$PWD/take" -s5 -f96000 -q -ifilein &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    header_is take.wav 96000 2 16 1920000 &&
+    data_is take.wav "$SCRATCH/input.raw" 1920000
 '
 
 # The file PCM hands over as much as is asked at any moment, so that a reader that stalls finds

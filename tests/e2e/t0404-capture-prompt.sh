@@ -17,6 +17,20 @@ for key in 78 03 1b5b41; do
     '
 done
 
+# A stop request sent to the process (not typed: the terminal is raw then) ends the wait at
+# once, and the capture ends before its first buffer.
+for signal in INT TERM; do
+    test_expect_success "SIG$signal at the prompt ends the wait at once, the file cut to its header" '
+        $PROMPT_PTY stderr "$READY" signal:'$signal' env WAVTAP_SIM=speed=0 "$SIM" take -p -s1 -q >actual &&
+        printf "%s\n" "waited: yes" "exit: 0" "echo: '\'\''" >expected &&
+        diff -u expected actual &&
+        test_stderr_is "$READY
+*** Keyboard abort -- truncating output...
+" &&
+        check_signal take.wav 0
+    '
+done
+
 test_expect_success '-p without a terminal starts at once' '
     run setsid -w env WAVTAP_SIM=speed=0 "$SIM" take -p -s1 -q &&
     test_status 0 &&

@@ -19,7 +19,20 @@ test_expect_success 'the usage text shows the switches given before -?, "/" swit
     cmp expected-usage stdout
 '
 
-for arg in -x /x -#w511 -s0; do
+test_expect_success '"--help", "-h" and "/h" print the usage text and exit 0; "--version" the version' '
+    for arg in --help -h /h; do
+        run "$WAVTAP" /s30 "$arg" &&
+        test_status 0 &&
+        usage 16 2 44100 30 0 5 10 131072 | to_crlf >expected-usage &&
+        cmp expected-usage stdout || return 1
+    done &&
+    run "$WAVTAP" --version &&
+    test_status 0 &&
+    test_text_is stdout "wavtap 1.1
+"
+'
+
+for arg in -x /x -#w511 -s0 -f0 /f768001; do
     test_expect_success "$arg is an illegal switch" '
         run "$WAVTAP" "'"$arg"'" a.wav &&
         test_status 255 &&

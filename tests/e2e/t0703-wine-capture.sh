@@ -11,13 +11,26 @@ first_line_is() { head -n 1 stderr >first-line && test_text_is first-line "$1"; 
 # counter_ok FILE: the recording is one contiguous run of the counter signal.
 counter_ok() { check_counter "$1" >counter.txt || { cat counter.txt; return 1; }; }
 
-test_expect_success 'with no sound driver the capture reports Wine'\''s text, the file stays prepared' '
+test_expect_success 'with no sound driver the capture reports Wine'\''s text, exit 1, the file cut to its header' '
     run "$WAVTAP" rec -s2 &&
-    test_status 0 &&
+    test_status 1 &&
     first_line_is "*** Capture error during unknown: There is no driver installed on your system!
 " &&
-    test "$(file_size rec.wav)" = 352844 &&
-    header_is rec.wav 44100 2 16 352800
+    test "$(file_size rec.wav)" = 44 &&
+    header_is rec.wav 44100 2 16 0
+'
+
+test_expect_success 'with no sound driver -l finds no device, and a name after -i matches none' '
+    run "$WAVTAP" -l &&
+    test_status 0 &&
+    test_text_is stdout "No input device was found.
+" &&
+    run "$WAVTAP" rec -s1 -q -iMicrophone &&
+    test_status 1 &&
+    test "$(file_size rec.wav)" = 44 &&
+    test_text_is stderr "*** Capture error during unknown: No input device has \"Microphone\" in its name.
+List the input devices with \"wavtap -l\".
+"
 '
 
 # From here on Wine records from the private server. The feeder keeps more audio queued than by
@@ -39,6 +52,14 @@ test_expect_success 'a 5 s recording is exact: length, header, every frame in or
     test "$(file_size rec.wav)" = 882044 &&
     header_is rec.wav 44100 2 16 882000 &&
     counter_ok rec.wav
+'
+
+test_expect_success 'an existing file past 4 GiB is shrunk to the recording (64-bit size)' '
+    truncate -s $((4 * 1024 * 1024 * 1024 + 1000)) old.wav &&
+    run "$WAVTAP" old -s1 -q &&
+    test_status 0 &&
+    test "$(file_size old.wav)" = 176444 &&
+    header_is old.wav 44100 2 16 176400
 '
 
 # interrupted_recording FILE ARGS...: runs the program with ARGS in the background (standard
@@ -115,14 +136,51 @@ sys.stdout.buffer.write(b\"\".join(d[i + 1:i + 3] for i in range(0, len(d), 3)))
     check_counter --raw data.raw >counter.txt
 '
 
+# The device list: the wave mapper, then Wine's devices for the private server. Part of a listed
+# name, in other letter case, chooses that device; each records the counter signal.
+test_expect_success '-l lists Wine'\''s devices, and -i with part of a listed name records from it' '
+    run "$WAVTAP" -l &&
+    test_status 0 &&
+    tr -d "\r" <stdout >list &&
+    cat list &&
+    test "$(head -n 1 list)" = " 0  Wave mapper (the default recording device)" &&
+    grep -qE "^ 1  ..." list &&
+    name=$(sed -n "s/^ 1  //p" list) &&
+    part=$(printf "%s" "${name:1:6}" | tr "[:lower:][:upper:]" "[:upper:][:lower:]") &&
+    run "$WAVTAP" rec -s2 -q "-i$part" &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    test "$(file_size rec.wav)" = 352844 &&
+    counter_ok rec.wav
+'
+
 # Wine lists two input devices for the private server, so -i3 (device 2) is the first one past
 # the end.
 test_expect_success 'a device number past the last device fails at the open with its text' '
     run "$WAVTAP" rec -s1 -q -i3 &&
-    test_status 0 &&
+    test_status 1 &&
     test_text_is stderr "*** Capture error during unknown: A device ID has been used that is out of range for your system.
 " &&
-    test "$(file_size rec.wav)" = 176444
+    test "$(file_size rec.wav)" = 44
+'
+
+test_expect_success 'a second recorder on the same file is refused and touches nothing' '
+    in_background "$WAVTAP" rec -s20 -q >stdout 2>first-stderr </dev/null &&
+    for _ in $(seq 200); do
+        [ "$(u32_at rec.wav 44 2>/dev/null)" -gt 0 ] 2>/dev/null && break
+        sleep 0.1
+    done &&
+    run "$WAVTAP" rec -s1 -q &&
+    test_status 255 &&
+    test_text_is stderr "Output file in use by another recording: rec.wav
+" &&
+    test "$(file_size rec.wav)" = 3528044 &&
+    kill -INT $pid &&
+    wait_job $pid 20 &&
+    test_status 0 &&
+    size=$(file_size rec.wav) &&
+    header_is rec.wav 44100 2 16 $((size - 44)) &&
+    counter_ok rec.wav
 '
 
 test_expect_success 'the prompt without a console does not wait' '
@@ -158,6 +216,29 @@ test_expect_success 'the prompt on a console waits for a key, and Up is one' '
     { test -e rc || fail "still running 20 s after the key: $(pane)"; } &&
     test "$(cat rc)" = 0 &&
     test "$(file_size rec.wav)" = 176444 &&
+    counter_ok rec.wav
+'
+
+# Keys typed while the program starts and prepares the output are not an answer: the prompt
+# discards them and waits for a key typed after it appears.
+early_socket=wavtap-wine-early-$$
+at_exit "tmux -L $early_socket kill-server"
+early_pane() { tmux -L $early_socket capture-pane -p; }
+test_expect_success 'keys typed before the prompt appears do not answer it' '
+    tmux -L $early_socket new-session -d -x 100 -y 10 \
+        "\"$WAVTAP\" rec -s1 -p >stdout; echo \$? >rc; sleep 60" &&
+    tmux -L $early_socket send-keys x y z Enter &&
+    for i in $(seq 200); do
+        early_pane | grep -qF "Ready to record" && break
+        sleep 0.1
+    done &&
+    { early_pane | grep -qF "Ready to record" || fail "no prompt on the console: $(early_pane)"; } &&
+    sleep 1.5 &&
+    { test ! -e rc && test "$(u32_at rec.wav 44)" = 0 || fail "the keys typed early answered the prompt"; } &&
+    tmux -L $early_socket send-keys Up &&
+    for i in $(seq 200); do test -e rc && break; sleep 0.1; done &&
+    { test -e rc || fail "still running 20 s after the key: $(early_pane)"; } &&
+    test "$(cat rc)" = 0 &&
     counter_ok rec.wav
 '
 

@@ -4,8 +4,10 @@
 
 #include "platform/key_prompt.h"
 
+static const std::atomic<int> never_stop{0};
+
 int main() {
-    wait_for_key_press();
+    wait_for_key_press(&never_stop);
     printf("pressed\n");
     return 0;
 }

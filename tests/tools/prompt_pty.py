@@ -4,7 +4,8 @@ types a key once the program's standard error holds a text.
 
 usage: prompt_pty.py STDERR_FILE TEXT KEY COMMAND...
 STDERR_FILE receives the program's standard error (its standard output goes to stdout). KEY is
-the bytes to type, in hex. Prints one line per finding:
+the bytes to type, in hex, or signal:NAME to send the program that signal (SIGNAME) instead of
+typing. Prints one line per finding:
   waited: yes | no          (the program was still running 0.5 s after TEXT appeared)
   exit: N                   (the program's status)
   echo: '...'               (everything the terminal displayed)
@@ -12,6 +13,7 @@ Gives up (status 2) when TEXT does not appear or the program does not end within
 """
 import fcntl
 import os
+import signal
 import subprocess
 import sys
 import termios
@@ -38,7 +40,10 @@ def main():
         time.sleep(0.05)
     time.sleep(0.5)
     print("waited: %s" % ("yes" if child.poll() is None else "no"))
-    os.write(master, bytes.fromhex(key))
+    if key.startswith("signal:"):
+        child.send_signal(getattr(signal, "SIG" + key[len("signal:"):]))
+    else:
+        os.write(master, bytes.fromhex(key))
     try:
         status = child.wait(timeout=20)
     except subprocess.TimeoutExpired:

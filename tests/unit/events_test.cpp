@@ -1,10 +1,15 @@
-// Kernel events on POSIX: reset modes, initial state, timed and endless waits.
+// Kernel events on POSIX: reset modes, initial state, timed and endless waits, waits across a
+// stop of the process.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
+#include "platform/posix/process_stops.h"
 #include "platform/win32_compat.h"
 
 TEST(EventWait, TimesOutOnAnUnsignalledEventAfterTheTimeout) {
@@ -76,4 +81,31 @@ TEST(EventWait, RefusesWhatIsNotAnEvent) {
     EXPECT_FALSE(SetEvent(nullptr));
     EXPECT_FALSE(ResetEvent(nullptr));
     EXPECT_FALSE(CloseHandle(nullptr));
+}
+
+/* A child process waits 500 ms for an event that another of its threads sets 100 ms after the
+   process is continued; the test stops it for 1 s in the middle of the wait. */
+TEST(EventWait, TimeTheProcessWasStoppedDoesNotCountTowardsATimeout) {
+    pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        uint32_t before = process_continues();
+        std::thread setter([&] {
+            while (process_continues() == before)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            SetEvent(event);
+        });
+        DWORD result = WaitForSingleObject(event, 500);
+        setter.join();
+        _exit(result == WAIT_OBJECT_0 ? 0 : 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_EQ(0, kill(child, SIGSTOP));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_EQ(0, kill(child, SIGCONT));
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }

@@ -186,7 +186,7 @@ TEST(MeasureLevels, AddsToTheSumsOfEarlierBuffersAndWrapsLikeThem) {
             const uint32_t frame_bytes = (uint32_t)(channels * bits / 8);
             for (uint32_t length : {0u, 1u, 3u, 31u, 32u, 33u, 17640u, 40000u * 4 + 3}) {
                 use_format(channels, bits);
-                level_accumulators = {0xFFFFFF00u, 0xFFFFFFF0u, 7, 0, {}};
+                level_accumulators = {0xFFFFFF00u, 0xFFFFFFF0u, 7, 0, {}, 0};
                 std::vector<unsigned char> bytes(length);
                 for (unsigned char& b : bytes)
                     b = (unsigned char)random();
@@ -238,16 +238,16 @@ TEST(ShowProgress, FormatsTheRemainingTimeAndLevels) {
         LevelAccumulators before;
         const char* line;
     } cases[] = {
-        {2, 3600, 10, 1, {0, 0, 0, 0, {}}, "\r  1:00:00  Avg Level:   0   0"},
-        {2, 3, 1, 1, {0, 0, 0, 0, {}}, "\r  0:00:02  Avg Level:   0   0"},
-        {2, 3, 1, 3, {0, 0, 0, 0, {}}, "\r  0:00:00  Avg Level:   0   0"},
-        {2, 3661, 20, 20, {0, 0, 0, 0, {}}, "\r  1:01:00  Avg Level:   0   0"},
-        {1, 3600000, 1, 1, {0, 0, 0, 0, {}}, "\r999:59:59  Avg Level:   0"},
-        {1, 3600001, 1, 1, {0, 0, 0, 0, {}}, "\r1000:00:00  Avg Level:   0"},
-        {1, 5, 10, 1, {300, 0, 0, 0, {}}, "\r  0:00:05  Avg Level: 300"},
-        {2, 5, 10, 1, {77, 99, 1, 0, {}}, "\r  0:00:05  Avg Level:  77  99"},
-        {2, 5, 10, 1, {10, 11, 3, 0, {}}, "\r  0:00:05  Avg Level:   3   3"},
-        {2, 5, 10, 1, {123456, 1, 1, 0, {}}, "\r  0:00:05  Avg Level:123456   1"},
+        {2, 3600, 10, 1, {0, 0, 0, 0, {}, 0}, "\r  1:00:00  Avg Level:   0   0"},
+        {2, 3, 1, 1, {0, 0, 0, 0, {}, 0}, "\r  0:00:02  Avg Level:   0   0"},
+        {2, 3, 1, 3, {0, 0, 0, 0, {}, 0}, "\r  0:00:00  Avg Level:   0   0"},
+        {2, 3661, 20, 20, {0, 0, 0, 0, {}, 0}, "\r  1:01:00  Avg Level:   0   0"},
+        {1, 3600000, 1, 1, {0, 0, 0, 0, {}, 0}, "\r999:59:59  Avg Level:   0"},
+        {1, 3600001, 1, 1, {0, 0, 0, 0, {}, 0}, "\r1000:00:00  Avg Level:   0"},
+        {1, 5, 10, 1, {300, 0, 0, 0, {}, 0}, "\r  0:00:05  Avg Level: 300"},
+        {2, 5, 10, 1, {77, 99, 1, 0, {}, 0}, "\r  0:00:05  Avg Level:  77  99"},
+        {2, 5, 10, 1, {10, 11, 3, 0, {}, 0}, "\r  0:00:05  Avg Level:   3   3"},
+        {2, 5, 10, 1, {123456, 1, 1, 0, {}, 0}, "\r  0:00:05  Avg Level:123456   1"},
     };
     for (const Case& c : cases) {
         use_format(c.channels, 16, c.seconds, c.per_second);
@@ -262,13 +262,14 @@ TEST(ShowProgress, FormatsTheRemainingTimeAndLevels) {
 
 TEST(ShowProgress, ShowsOneLevelAChannelUpTo8AndClearsThemAll) {
     use_format(8, 24);
-    level_accumulators = {8, 16, 8, 0, {24, 32, 40, 48, 56, 1024}};
+    level_accumulators = {8, 16, 8, 0, {24, 32, 40, 48, 56, 1024}, 0};
     EXPECT_EQ(stderr_of([] { show_progress(1, 50); }),
               "\r  0:00:05  Avg Level:   1   2   3   4   5   6   7 128");
     for (int c = 0; c < 8; c++)
         EXPECT_EQ(channel_sum(c), 0u) << c;
+    EXPECT_EQ(stderr_of([] { end_progress_line(); }), "\n");
     use_format(6, 16);
-    level_accumulators = {8, 16, 8, 0, {24, 32, 40, 48, 56, 64}};
+    level_accumulators = {8, 16, 8, 0, {24, 32, 40, 48, 56, 64}, 0};
     EXPECT_EQ(stderr_of([] { show_progress(1, 50); }),
               "\r  0:00:05  Avg Level:   1   2   3   4   5   6");
 }
@@ -282,6 +283,30 @@ TEST(ShowProgress, PrintsNothingAndKeepsNoStateWhenQuiet) {
     EXPECT_EQ(out, "");
     const LevelAccumulators& acc = level_accumulators;
     EXPECT_EQ(acc.left_sum + acc.right_sum + acc.frames + acc.last_progress_count, 0u);
+}
+
+TEST(EndProgressLine, EndsAProgressLineOnTheScreenOnceAndNothingElse) {
+    struct Case {
+        int quiet;
+        uint32_t counts[3]; /* progress lines drawn before the line is ended, 0 for none */
+        const char* out;
+    } cases[] = {
+        {0, {0, 0, 0}, ""},
+        {0, {1, 0, 0}, "\r  0:00:05  Avg Level:   0   0\n"},
+        {0, {1, 10, 0}, "\r  0:00:05  Avg Level:   0   0\r  0:00:04  Avg Level:   0   0\n"},
+        {1, {1, 10, 0}, ""},
+    };
+    for (const Case& c : cases) {
+        use_format(2, 16, 5, 10, c.quiet);
+        level_accumulators = LevelAccumulators{};
+        std::string out = stderr_of([&] {
+            for (uint32_t count : c.counts)
+                if (count != 0) show_progress(count, 50);
+            end_progress_line();
+            end_progress_line();
+        });
+        EXPECT_EQ(out, c.out) << c.quiet << ' ' << c.counts[0] << ' ' << c.counts[1];
+    }
 }
 
 } // namespace

@@ -72,7 +72,6 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         int32_t expected;
     } cases[] = {
         {{"-s30", "x"}, &RecordingSettings::seconds, 30},
-        {{"/S10", "x"}, &RecordingSettings::seconds, 10},
         {{"-S10", "x"}, &RecordingSettings::seconds, 10},
         {{"-s1", "-s9", "x"}, &RecordingSettings::seconds, 9},
         {{"-s60", "-#q60", "x"}, &RecordingSettings::queue_seconds, 60},
@@ -87,7 +86,6 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-i-7", "x"}, &RecordingSettings::device_number, -7},
         {{"-p7", "x"}, &RecordingSettings::prompt, 1},
         {{"-qx", "x"}, &RecordingSettings::quiet, 1},
-        {{"/qa.wav", "x"}, &RecordingSettings::quiet, 1},
         {{"-s2", "-#q10", "x"}, &RecordingSettings::queue_seconds, 2},
     };
     for (const Case& c : cases) {
@@ -105,9 +103,11 @@ TEST(ParseSwitches, SetsTheFormatFromChannelsBitsAndRate) {
         {{"x"}, 2, 16, 4, 44100, 176400},
         {{"-c1", "-b8", "x"}, 1, 8, 1, 44100, 44100},
         {{"-C1", "-B16", "-f22050", "x"}, 1, 16, 2, 22050, 44100},
-        {{"-f96000", "x"}, 2, 16, 4, 30464, 121856},
-        {{"-f-1", "x"}, 2, 16, 4, 65535, 262140},
-        {{"-f0", "-c2", "-b8", "x"}, 2, 8, 2, 0, 0},
+        {{"-f1", "x"}, 2, 16, 4, 1, 4},
+        {{"-f65535", "x"}, 2, 16, 4, 65535, 262140},
+        {{"-f65536", "x"}, 2, 16, 4, 65536, 262144},
+        {{"-f96000", "x"}, 2, 16, 4, 96000, 384000},
+        {{"-F768000", "-c1", "-b8", "x"}, 1, 8, 1, 768000, 768000},
     };
     for (const Case& c : cases) {
         parse(c.args);
@@ -163,6 +163,42 @@ TEST(ParseSwitches, MakesTheFormatExtensibleForMoreBitsFloatOrChannels) {
     }
 }
 
+TEST(ParseSwitches, TakesANumberAfterIAsTheDeviceNumberAndAnythingElseAsItsName) {
+    struct Case {
+        std::vector<std::string> args;
+        int32_t number;
+        const char* name;
+    } cases[] = {
+        {{"-i3", "x"}, 3, ""},
+        {{"-i", "x"}, 0, ""},
+        {{"-i-7", "x"}, -7, ""},
+        {{"-i +2", "x"}, 2, ""},
+        {{"-ihw:1,0", "x"}, 0, "hw:1,0"},
+        {{"-Ipulse", "x"}, 0, "pulse"},
+        {{"-i3x", "x"}, 0, "3x"},
+        {{"-i-", "x"}, 0, "-"},
+        {{"-i2", "-iUSB Audio", "x"}, 0, "USB Audio"},
+        {{"-ipulse", "-i2", "x"}, 2, ""},
+        {{"-i" + std::string(127, 'n'), "x"}, 0, ""},
+    };
+    cases[10].name = cases[10].args[0].c_str() + 2;
+    for (const Case& c : cases) {
+        parse(c.args);
+        EXPECT_EQ(s.device_number, c.number) << c.args[0];
+        EXPECT_STREQ(s.device_name, c.name) << c.args[0];
+    }
+}
+
+TEST(ParseSwitches, TakesArgumentsThatStartWithASlashAsFileNames) {
+    const char* names[] = {"/srv/takes/interview", "/s30", "/qa.wav", "/?", "/"};
+    for (const char* name : names) {
+        parse({"-s2", name});
+        EXPECT_STREQ(s.output_path, name);
+        EXPECT_EQ(s.seconds, 2) << name;
+        EXPECT_EQ(s.quiet, 0) << name;
+    }
+}
+
 TEST(ParseSwitches, TakesLoneDashAndSlashAsFileNames) {
     parse({"-"});
     EXPECT_STREQ(s.output_path, "-");
@@ -184,10 +220,36 @@ TEST(ParseSwitches, AcceptsANameOfExactly259Characters) {
 using ParseSwitchesDeathTest = ::testing::Test;
 
 TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
-    const char* illegal[] = {"-#q0",  "-#q61", "-#b0", "-#b21", "-#w511",     "-s0",
-                             "-s-3",  "-c9",   "-c0",  "-b12",  "-b0",        "-x",
-                             "-#",    "/#",    "-#x5", "-zz",   "/dir/a.wav", "-s4294967296",
-                             "-b16f", "-b24F", "-bf",  "-b64"};
+    std::string long_name = "-i" + std::string(128, 'n');
+    const char* illegal[] = {"-#q0",
+                             "-#q61",
+                             "-#b0",
+                             "-#b21",
+                             "-#w511",
+                             "-s0",
+                             "-s-3",
+                             "-c9",
+                             "-c0",
+                             "-b12",
+                             "-b0",
+                             "-x",
+                             "-#",
+                             "-#x5",
+                             "-zz",
+                             "-s4294967296",
+                             "-f0",
+                             "-f-1",
+                             "-f768001",
+                             "-f4295063296",
+                             "-f",
+                             "-fx",
+                             "--helpx",
+                             "--",
+                             "-b16f",
+                             "-b24F",
+                             "-bf",
+                             "-b64",
+                             long_name.c_str()};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "
@@ -196,6 +258,17 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                     ::testing::HasSubstr(message))
             << arg;
     }
+}
+
+TEST(ParseSwitchesDeathTest, EndsWithStatusZeroForHelpVersionAndTheDeviceList) {
+    const char* arguments[] = {"--help", "-h", "-H", "--version", "-l", "-L"};
+    for (const char* arg : arguments) {
+        EXPECT_EXIT(parse({"-s3", arg, "-zz"}), ::testing::ExitedWithCode(0), "") << arg;
+        EXPECT_EXIT(parse({"-zz", arg}), ::testing::ExitedWithCode(255),
+                    ::testing::HasSubstr("Illegal switch '-zz'"))
+            << arg;
+    }
+    EXPECT_EXIT(parse({"-?", "a.wav"}), ::testing::ExitedWithCode(255), "");
 }
 
 TEST(ParseSwitchesDeathTest, FailsOnTheFirstOffendingArgument) {

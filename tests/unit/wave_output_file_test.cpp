@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,6 +148,93 @@ TEST_F(OpenOutput, MeasuresAndCutsBackFilesOf2GiBAndMore) {
         EXPECT_EQ(file_size(), (off_t)default_length) << size;
         fclose(disk_write_buffer.stream);
         release_output_buffer();
+    }
+}
+
+/* The sizes preparation asks of the system: every seek, and the reservation. */
+struct AskedSizes {
+    std::vector<off_t> seeks;
+    std::vector<off_t> reservations;
+};
+AskedSizes asked;
+
+int recording_seek(FILE* stream, off_t offset, int whence) {
+    asked.seeks.push_back(offset);
+    return fseeko(stream, offset, whence);
+}
+int recording_allocate(int, off_t offset, off_t length) {
+    asked.reservations.push_back(offset + length);
+    return 0;
+}
+
+/* Mono 8-bit at rate for seconds: the data size is rate * seconds. */
+void set_mono_8_bit(uint16_t rate, int32_t seconds) {
+    recording_settings.format.nChannels = 1;
+    recording_settings.format.wBitsPerSample = 8;
+    recording_settings.format.nSamplesPerSec = rate;
+    recording_settings.seconds = seconds;
+    recording_settings.queue_seconds = 1;
+    derive_wave_format();
+}
+
+/* The 32-bit RIFF size field of the staged header. */
+uint32_t staged_riff_size() {
+    const unsigned char* p = (const unsigned char*)disk_write_buffer.buffer + 4;
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+TEST_F(OpenOutput, PreparesTheTrueLengthOnBothSidesOfTheRiffLimit) {
+    /* Data sizes around 4 GiB, as sparse files whose reservation is only asked for. Up to a RIFF
+       size (data + 36) of 0xFFFFFFFE the file is plain RIFF, even when its length passes 2^32
+       (the lengths that once wrapped to a few bytes in 32 bits); one step more (0xFFFFFFFE
+       itself cannot be reached: data / 2 is prime) and it is RF64 with an 80-byte header. */
+    struct Case {
+        uint16_t rate;
+        int32_t seconds;
+        const char* kind;
+        uint64_t length;
+        uint32_t riff_size;
+    } cases[] = {
+        {2581, 1664071, "RIFF", 0xFFFFFFFFull, 0xFFFFFFF7u},
+        {2812, 1527371, "RIFF", 0x100000000ull, 0xFFFFFFF8u},
+        {51989, 82613, "RIFF", 0x100000005ull, 0xFFFFFFFDu},
+        {52987, 81057, "RF64", 4294967259ull + 80, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
+        unlink(path.c_str());
+        asked = AskedSizes();
+        set_mono_8_bit(c.rate, c.seconds);
+        file_system_calls.seek = recording_seek;
+        file_system_calls.allocate = recording_allocate;
+        open_output();
+        EXPECT_EQ(asked.seeks, (std::vector<off_t>{(off_t)c.length - 1, 0}));
+        EXPECT_EQ(asked.reservations, (std::vector<off_t>{(off_t)c.length}));
+        EXPECT_EQ(file_size(), (off_t)c.length);
+        EXPECT_EQ(std::string(disk_write_buffer.buffer, 4), c.kind);
+        EXPECT_EQ(disk_write_buffer.pending, c.kind[1] == 'F' ? 80 : 44);
+        EXPECT_EQ(staged_riff_size(), c.riff_size);
+        fclose(disk_write_buffer.stream);
+        release_output_buffer();
+    }
+}
+
+TEST_F(OpenOutput, RefusesOnlyABufferCountBeyond32BitsBeforeAnythingIsOpened) {
+    struct Case {
+        int32_t seconds;
+        int32_t per_second;
+        const char* message;
+    } cases[] = {
+        {214748365, 10, "214748365 seconds \\(at most 214748364 at 10 buffers/sec\\)"},
+        {107374183, 20, "107374183 seconds \\(at most 107374182 at 20 buffers/sec\\)"},
+    };
+    for (const Case& c : cases) {
+        set_mono_8_bit(8000, c.seconds);
+        recording_settings.buffers_per_second = c.per_second;
+        const std::string message =
+            std::string("^Recording too long for a wave file: ") + c.message + "\n$";
+        EXPECT_EXIT(open_output(), ::testing::ExitedWithCode(255), message) << c.seconds;
+        EXPECT_EQ(file_size(), -1) << c.seconds;
     }
 }
 

@@ -219,6 +219,26 @@ TEST(WaveInReset, ReturnsEveryQueuedBufferInOrderFromAStalledDevice) {
     }
 }
 
+TEST(WaveInStop, InterruptsAReadThatWaitsForAudio) {
+    /* The device thread waits up to half a second for audio from a stalled device; a stop
+       must not wait that out. */
+    Recorder recorder;
+    HWAVEIN device = open_sim("speed=1,stall_after=1", &recorder);
+    Pool pool;
+    make_pool(&pool, {tenth, tenth, tenth});
+    queue_all(device, &pool);
+    ASSERT_EQ(MMSYSERR_NOERROR, waveInStart(device));
+    ASSERT_TRUE(wait_completed(&recorder, 1));
+    for (int i = 0; i < 5; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(130));
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(MMSYSERR_NOERROR, waveInStop(device));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+        ASSERT_EQ(MMSYSERR_NOERROR, waveInStart(device));
+    }
+    shut(device, &pool, &recorder);
+}
+
 TEST(WaveInHeaders, FollowThePrepareQueueAndCloseRules) {
     Recorder recorder;
     HWAVEIN device = open_sim("speed=0", &recorder);
@@ -504,4 +524,29 @@ TEST(WaveInErrorText, EveryResultHasATextThatFitsTheBuffer) {
     waveInGetErrorTextA(WAVERR_STILLPLAYING, small, sizeof small);
     EXPECT_STREQ("Cannot ", small);
     EXPECT_EQ(MMSYSERR_INVALPARAM, waveInGetErrorTextA(0, small, 0));
+}
+
+TEST(WaveInErrorText, AFailedOpenReadsAsTheSourceDescribesItUntilADeviceOpens) {
+    setenv("WAVTAP_SIM", "", 1);
+    Recorder recorder;
+    HWAVEIN device = nullptr;
+    UINT id = 0;
+    char text[256] = "";
+    ASSERT_EQ(MMSYSERR_NOERROR, find_input_device("nosuch", &id, text, sizeof text));
+    EXPECT_EQ((UINT)WAVE_MAPPER, id);
+    EXPECT_EQ(MMSYSERR_NODRIVER, waveInOpen(&device, id, &mono16, (DWORD_PTR)record_message,
+                                            (DWORD_PTR)&recorder, CALLBACK_FUNCTION));
+    waveInGetErrorTextA(MMSYSERR_NODRIVER, text, sizeof text);
+    EXPECT_STREQ("The simulated device has no PCM \"nosuch\".", text);
+    waveInGetErrorTextA(MMSYSERR_ALLOCATED, text, sizeof text);
+    EXPECT_STREQ("The specified device is already in use. Wait until it is free, and then try "
+                 "again.",
+                 text);
+
+    ASSERT_EQ(MMSYSERR_NOERROR, find_input_device("sim", &id, text, sizeof text));
+    ASSERT_EQ(MMSYSERR_NOERROR, waveInOpen(&device, id, &mono16, (DWORD_PTR)record_message,
+                                           (DWORD_PTR)&recorder, CALLBACK_FUNCTION));
+    EXPECT_EQ(MMSYSERR_NOERROR, waveInClose(device));
+    waveInGetErrorTextA(MMSYSERR_NODRIVER, text, sizeof text);
+    EXPECT_STREQ("There is no driver installed on your system.", text);
 }

@@ -1,17 +1,24 @@
 // The ALSA audio source behind the POSIX wave-input service: device numbering, format set-up,
 // and reads that report every loss of audio, including losses that ALSA itself does not report.
 //
-// Device ids: WAVE_MAPPER opens the PCM named by AUDIODEV, or "default" (which reaches
-// PipeWire or PulseAudio where they run); id n opens the n-th capture device in the order
-// `arecord -l` lists them, as "plughw:CARD,DEV", so that ALSA converts any format the card
-// lacks. The rate is set exactly: a rate the PCM cannot give is WAVERR_BADFORMAT.
+// Device ids: WAVE_MAPPER opens the PCM named with -i, else the one named by AUDIODEV, else
+// "default" (which reaches PipeWire or PulseAudio where they run); id n opens the n-th capture
+// device in the order `arecord -l` lists them, as "plughw:CARD,DEV", so that ALSA converts any
+// format the card lacks. The rate is set exactly: a rate the PCM cannot give is
+// WAVERR_BADFORMAT. A failed open is described with the PCM tried and ALSA's reason.
 //
 // Losses. An overrun (-EPIPE) or a suspend (-ESTRPIPE) makes the next read return
-// WAVE_SOURCE_LOST; the PCM is then restarted, so later reads go on after the gap. Some
-// sound-server plugins (PipeWire's, in the versions Debian 12 ships) drop audio without an error
-// when their client stops reading for a while, so reads also compare the frames the device has
-// delivered and still holds with what the monotonic clock says it must have delivered since
-// the start (see the clock check below).
+// WAVE_SOURCE_LOST; the PCM is then restarted, so later reads go on after the gap. ALSA's
+// documentation says that a PCM in the XRUN state fails every read until snd_pcm_prepare,
+// which drops what its buffer held, so after a reported overrun nothing more can be kept.
+// Sound-server plugins drop audio without an error when their client stops reading for a
+// while (PulseAudio beyond the ~24 s it keeps, PipeWire beyond its ring or whenever the
+// process is stopped), so reads also compare the frames the device has delivered and still
+// holds with what the monotonic clock says it must have delivered since the start (the loss
+// detector, loss_detector.h). Both plugins keep the oldest audio and drop what comes after
+// (seen with the counter signal through both servers), so when the detector finds frames
+// missing, the frames the PCM holds at that moment all came before the gap: reads hand those
+// over first and report the loss after them.
 //
 // ALSA's own messages are caught by an error handler and kept for the problem description;
 // nothing is printed.
@@ -25,7 +32,13 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include "platform/alsa/alsa_calls.h"
+#include "platform/alsa/loss_detector.h"
+#include "platform/posix/process_stops.h"
 #include "platform/posix/wave_source.h"
 
 #define DEVICE_BUFFER_US 4000000u /* device buffer asked for: up to 4 s, as the device allows */
@@ -33,51 +46,23 @@
 #define RESUME_TRIES 100          /* after a suspend, tries to resume the device... */
 #define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
+#define PCM_NAME_SIZE 128         /* bytes in a PCM name named with -i */
+#define LATE_WAKE_S 0.25          /* a wait this far past its timeout was cut by a stop */
+#define DELAY_SLACK_S 1.5         /* seconds of a sound server's delay not trusted at a gap */
 
-/* The clock check. A device paced in real time that was started at time T0 and has handed over
-   F frames must, at time t, hold about rate * (t - T0) - F frames. The "deficit" rate * (t - T0)
-   - F - avail is therefore a constant (the start-up latency) plus a slow drift (the device's
-   clock against the system's) plus up to a period or so of jitter (devices and servers deliver
-   in blocks, and a busy server delivers late). Frames lost without a report make it jump by
-   their number. Each read checks before it hands over anything, so everything returned before a
-   loss is contiguous.
-   - The baseline follows the deficit down at once and up with a lag of half the tolerance,
-     which absorbs drift and jitter.
-   - A loss is a rise of more than the tolerance over the baseline since the last check, in a
-     pause between checks at least as long as the rise: a plugin only drops audio that its
-     client left unread, so audio that a server delivers late while reads wait for it (the
-     checks then come a read timeout apart, and the baseline follows) never counts.
-   - A full device buffer may hide more: PulseAudio keeps audio beyond the ALSA buffer (only
-     its delay tells how much). So when the buffer is full, the device holds the larger of
-     avail and delay; a rise that remains is reported as an overflow of up to that much.
-   - Start-up: until WARM_UP_S after the first frame was read, the baseline simply follows the
-     deficit, so a slow start never counts as loss.
-   - Only paced devices are checked: those with a sound card beneath (hw, plughw, dsnoop, ...),
-     or a sound-server I/O plugin (pulse, pipewire, jack), also beneath plug or route layers.
-     ALSA's null and file PCMs hand over their whole buffer at once and run as fast as they are
-     read, so that a stall of the program would look like a loss: they are never checked.
-   - A checked device that ever holds more than the clock allows (by RUN_AHEAD_S plus a period
-     plus 1% of the time since the start) is not paced after all, and the check is off for the
-     rest of that run. */
-#define TOLERANCE_S 0.25 /* least deficit rise counted as loss (at least two periods) */
-#define WARM_UP_S 0.5    /* seconds after the first frame read in which the baseline is set */
-#define RUN_AHEAD_S 0.25 /* how far ahead of the clock a paced device may seem to run */
-
-/* What the clock check knows about the current run of the stream. Device thread only, apart
-   from the reset at start. */
-struct PaceWatch {
-    bool on;                /* the check applies to this run */
-    double started;         /* monotonic time at which the stream was started, seconds */
-    double first_frame;     /* monotonic time the first frame was read, 0 before that */
-    double baseline;        /* the device's usual deficit, frames */
-    double last_check;      /* monotonic time of the last check (or the start) */
-    double last_read;       /* monotonic time the last read ended (or the start) */
-    uint64_t frames_read;   /* frames handed over since the start */
-    snd_pcm_uframes_t left; /* frames the device still held when the last read ended */
+/* A loss that the detector has suspected or found: the frames still held from before it are
+   handed over first. */
+struct PendingGap {
+    bool open;                /* a loss is suspected or found */
+    bool found;               /* the detector has confirmed it */
+    bool overflowed;          /* the device's buffer was full when it was first seen */
+    snd_pcm_uframes_t before; /* frames still to hand over that came before the gap */
+    double frames;            /* frames missing, as last measured */
 };
 
 struct WaveSource {
     snd_pcm_t* pcm;                  /* the open capture PCM, nonblocking */
+    int wake_fd;                     /* eventfd that wave_source_interrupt writes to */
     unsigned rate;                   /* sample frames per second */
     unsigned frame_bytes;            /* bytes in one sample frame */
     unsigned channels;               /* samples in one frame */
@@ -85,7 +70,12 @@ struct WaveSource {
     snd_pcm_uframes_t period_frames; /* the device period, frames */
     bool paced;                      /* a sound card or a sound server beneath: clock-checked */
     bool broken;                     /* failed for good: every read returns WAVE_SOURCE_FAILED */
-    PaceWatch watch;                 /* the clock check's state */
+    LossDetector detector;           /* the clock check of the current run */
+    uint64_t frames_read;            /* frames handed over in the current run */
+    double waited;                   /* seconds waited on the device since the last check */
+    PendingGap gap;                  /* a loss being handed over up to */
+    double last_read;                /* monotonic time the last read ended (or the start) */
+    snd_pcm_uframes_t left;          /* frames the device still held when it ended */
     char problem[PROBLEM_SIZE];      /* the last loss or failure, one line */
 };
 
@@ -100,6 +90,25 @@ static struct {
 /* Number of sources open now; ALSA's global configuration cache is freed when it drops to 0.
    Changed on the threads that call open and close, which the service serialises. */
 static int open_sources;
+
+/* What WAVE_MAPPER opens and what the last open said. Main thread (the waveInOpen caller). */
+static struct {
+    char mapper_name[PCM_NAME_SIZE]; /* the PCM named with -i, "" for AUDIODEV or "default" */
+    char open_failure[PROBLEM_SIZE]; /* the last failed open, "" when it has nothing to add */
+} naming;
+
+/* Keeps the formatted text as the description of the failed open. */
+static void note_open_failure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void note_open_failure(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(naming.open_failure, sizeof naming.open_failure, format, args);
+    va_end(args);
+}
+
+/* The line that follows the description of a device that cannot be opened. */
+static const char open_hint[] =
+    "\nList the input devices with \"wavtap -l\", and choose one with -i or AUDIODEV.";
 
 /* Appends more to the NUL-terminated text in a buffer of size bytes, cutting it short to fit. */
 static void append_text(char* text, size_t size, const char* more) {
@@ -157,6 +166,43 @@ static void set_problem(WaveSource* source, const char* format, ...) {
     }
 }
 
+#define MAX_POLL_FDS 16 /* descriptors a PCM may ask to be polled, and the wake one */
+
+/* snd_pcm_wait that also returns, with 0, once wake_fd is readable (and then empties it). */
+static int wait_or_wake(snd_pcm_t* pcm, int wake_fd, int timeout_ms) {
+    struct pollfd fds[MAX_POLL_FDS + 1];
+    int count = snd_pcm_poll_descriptors(pcm, fds, MAX_POLL_FDS);
+    if (count < 0) return count;
+    fds[count].fd = wake_fd;
+    fds[count].events = POLLIN;
+    fds[count].revents = 0;
+    int ready = poll(fds, (nfds_t)count + 1, timeout_ms);
+    if (ready < 0) return errno == EINTR ? 0 : -errno;
+    if (fds[count].revents & POLLIN) {
+        uint64_t wakes;
+        if (read(wake_fd, &wakes, sizeof wakes) < 0) { /* emptied already */
+        }
+        return 0;
+    }
+    if (ready == 0) return 0;
+    unsigned short revents = 0;
+    int err = snd_pcm_poll_descriptors_revents(pcm, fds, (unsigned)count, &revents);
+    if (err < 0) return err;
+    if (revents & (POLLERR | POLLNVAL)) {
+        /* The state says which problem: the next avail reports it. */
+        snd_pcm_state_t state = snd_pcm_state(pcm);
+        if (state == SND_PCM_STATE_XRUN) return -EPIPE;
+        if (state == SND_PCM_STATE_SUSPENDED) return -ESTRPIPE;
+        if (state == SND_PCM_STATE_DISCONNECTED) return -ENODEV;
+        return -EIO;
+    }
+    return (revents & POLLIN) ? 1 : 0;
+}
+
+/* ALSA's own calls (see alsa_calls.h). */
+AlsaCalls alsa_calls = {snd_pcm_avail,   snd_pcm_readi,  wait_or_wake,  snd_pcm_delay,
+                        snd_pcm_prepare, snd_pcm_resume, snd_pcm_start, snd_pcm_state};
+
 static double monotonic_seconds(void) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -166,17 +212,26 @@ static double monotonic_seconds(void) {
 /* ---- device numbering ----------------------------------------------------------------- */
 
 /* Walks the capture devices in `arecord -l` order. Returns how many there are; when wanted is
-   below that count, also stores the card and device numbers of device `wanted`. */
-static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* device_found) {
+   below that count, also stores the card and device numbers of device `wanted`. With list, also
+   prints each device's line of the device list there. */
+static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* device_found,
+                                     FILE* list) {
     unsigned count = 0;
     snd_pcm_info_t* info;
+    snd_ctl_card_info_t* card_info;
     if (snd_pcm_info_malloc(&info) < 0) return 0;
+    if (snd_ctl_card_info_malloc(&card_info) < 0) {
+        snd_pcm_info_free(info);
+        return 0;
+    }
     int card = -1;
     while (snd_card_next(&card) >= 0 && card >= 0) {
         char name[32];
         snprintf(name, sizeof name, "hw:%d", card);
         snd_ctl_t* ctl;
         if (snd_ctl_open(&ctl, name, 0) < 0) continue;
+        const char* card_name =
+            snd_ctl_card_info(ctl, card_info) == 0 ? snd_ctl_card_info_get_name(card_info) : name;
         int device = -1;
         while (snd_ctl_pcm_next_device(ctl, &device) >= 0 && device >= 0) {
             snd_pcm_info_set_device(info, (unsigned)device);
@@ -188,9 +243,13 @@ static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* devi
                 *device_found = device;
             }
             count++;
+            if (list)
+                fprintf(list, "%2u  plughw:%d,%d  %s: %s\n", count, card, device, card_name,
+                        snd_pcm_info_get_name(info));
         }
         snd_ctl_close(ctl);
     }
+    snd_ctl_card_info_free(card_info);
     snd_pcm_info_free(info);
     return count;
 }
@@ -198,7 +257,80 @@ static unsigned walk_capture_devices(unsigned wanted, int* card_found, int* devi
 UINT wave_source_count(void) {
     install_message_handler();
     int card, device;
-    return walk_capture_devices(UINT32_MAX, &card, &device);
+    return walk_capture_devices(UINT32_MAX, &card, &device, nullptr);
+}
+
+/* The PCM that WAVE_MAPPER opens, and (into why) what chose it. */
+static const char* mapper_pcm(const char** why) {
+    const char* audiodev = getenv("AUDIODEV");
+    if (naming.mapper_name[0] != '\0') {
+        *why = "named with -i";
+        return naming.mapper_name;
+    }
+    if (audiodev && *audiodev) {
+        *why = "named by AUDIODEV";
+        return audiodev;
+    }
+    *why = "ALSA's default; AUDIODEV is not set";
+    return "default";
+}
+
+/* Prints the named PCMs from ALSA's name hints that can capture, other than the one WAVE_MAPPER
+   opens: those that belong to no card (the cards' devices are numbered), except the null PCM.
+   Returns how many it printed. */
+static unsigned list_named_pcms(FILE* out, const char* mapper) {
+    void** hints;
+    if (snd_device_name_hint(-1, "pcm", &hints) < 0) return 0;
+    unsigned count = 0;
+    for (void** hint = hints; *hint != nullptr; hint++) {
+        char* name = snd_device_name_get_hint(*hint, "NAME");
+        char* description = snd_device_name_get_hint(*hint, "DESC");
+        char* direction = snd_device_name_get_hint(*hint, "IOID");
+        bool captures = direction == nullptr || strcmp(direction, "Input") == 0;
+        if (name && captures && strchr(name, ':') == nullptr && strcmp(name, "null") != 0 &&
+            strcmp(name, mapper) != 0) {
+            for (char* c = description; c && *c; c++)
+                if (*c == '\n') *c = ' ';
+            fprintf(out, "    %s  %s\n", name, description ? description : "");
+            count++;
+        }
+        free(name);
+        free(description);
+        free(direction);
+    }
+    snd_device_name_free_hint(hints);
+    return count;
+}
+
+void wave_source_list(FILE* out) {
+    install_message_handler();
+    const char* why;
+    const char* mapper = mapper_pcm(&why);
+    bool mapper_named = getenv("AUDIODEV") && *getenv("AUDIODEV");
+    /* Device 0 is always there when anything is: it is printed first, so the lines are
+       gathered before the word on device 0 is decided. */
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* lines = open_memstream(&text, &size);
+    if (lines == nullptr) return;
+    int card, device;
+    unsigned found = walk_capture_devices(UINT32_MAX, &card, &device, lines);
+    found += list_named_pcms(lines, mapper);
+    fclose(lines);
+    if (found == 0 && !mapper_named)
+        fprintf(out, "No input device was found.\n");
+    else
+        fprintf(out, "%2u  %s  (%s)\n%s", 0u, mapper, why, text);
+    free(text);
+    if (open_sources == 0) snd_config_update_free_global();
+}
+
+void wave_source_name_mapper(const char* name) {
+    snprintf(naming.mapper_name, sizeof naming.mapper_name, "%s", name);
+}
+
+void wave_source_describe_open_failure(char* text, size_t text_size) {
+    if (text_size > 0) snprintf(text, text_size, "%s", naming.open_failure);
 }
 
 /* ---- opening -------------------------------------------------------------------------- */
@@ -311,37 +443,58 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
 
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** source_out) {
     install_message_handler();
-    char name[64];
+    naming.open_failure[0] = '\0';
+    char plughw_name[32];
+    const char* name = plughw_name;
     if (device_id == WAVE_MAPPER) {
-        const char* audiodev = getenv("AUDIODEV");
-        snprintf(name, sizeof name, "%s", audiodev && *audiodev ? audiodev : "default");
+        /* AUDIODEV is taken whole, however long: a name cut short may open another PCM. */
+        const char* why;
+        name = mapper_pcm(&why);
     } else {
         int card = -1, device = -1;
-        if (device_id >= walk_capture_devices(device_id, &card, &device))
+        unsigned count = walk_capture_devices(device_id, &card, &device, nullptr);
+        if (device_id >= count) {
+            note_open_failure("There is no capture device %u: ALSA lists %u.%s", device_id + 1,
+                              count, open_hint);
+            if (open_sources == 0) snd_config_update_free_global();
             return MMSYSERR_BADDEVICEID;
-        snprintf(name, sizeof name, "plughw:%d,%d", card, device);
+        }
+        snprintf(plughw_name, sizeof plughw_name, "plughw:%d,%d", card, device);
     }
     if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
 
     WaveSource* source = (WaveSource*)calloc(1, sizeof *source);
     if (source == nullptr) return MMSYSERR_NOMEM;
+    source->wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (source->wake_fd < 0) {
+        free(source);
+        return MMSYSERR_NOMEM;
+    }
     source->rate = format->nSamplesPerSec;
     source->frame_bytes = format->nBlockAlign;
     source->channels = format->nChannels;
     clear_alsa_message();
     int err = snd_pcm_open(&source->pcm, name, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err < 0) {
+        note_open_failure("The ALSA PCM \"%s\" could not be opened: %s.%s", name, snd_strerror(err),
+                          open_hint);
+        close(source->wake_fd);
         free(source);
+        if (open_sources == 0) snd_config_update_free_global();
         return open_result(err);
     }
     MMRESULT result = set_up_pcm(source, format);
     if (result != MMSYSERR_NOERROR) {
+        note_open_failure("The ALSA PCM \"%s\" could not be set up: %s.%s", name, source->problem,
+                          result == WAVERR_BADFORMAT ? "" : open_hint);
         snd_pcm_close(source->pcm);
+        close(source->wake_fd);
         free(source);
         if (open_sources == 0) snd_config_update_free_global();
         return result;
     }
     source->paced = pcm_is_paced(source->pcm);
+    watch_process_stops();
     open_sources++;
     *source_out = source;
     return MMSYSERR_NOERROR;
@@ -349,23 +502,25 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
 
 /* ---- running -------------------------------------------------------------------------- */
 
-/* Starts a new run of the clock check at the current moment. */
+/* Starts a new run of the stream's bookkeeping at the current moment. */
 static void restart_watch(WaveSource* source) {
-    PaceWatch* watch = &source->watch;
-    memset(watch, 0, sizeof *watch);
-    watch->on = source->paced;
-    watch->started = monotonic_seconds();
-    watch->last_check = watch->started;
-    watch->last_read = watch->started;
+    double now = monotonic_seconds();
+    loss_detector_start(&source->detector, now, source->rate, (double)source->period_frames,
+                        source->paced);
+    source->frames_read = 0;
+    source->waited = 0;
+    source->gap = PendingGap();
+    source->last_read = now;
+    source->left = 0;
 }
 
 /* Prepares the PCM if it needs it and starts it. Returns 0 or ALSA's error. */
 static int start_pcm(WaveSource* source) {
-    snd_pcm_state_t state = snd_pcm_state(source->pcm);
+    snd_pcm_state_t state = alsa_calls.state(source->pcm);
     if (state == SND_PCM_STATE_RUNNING) return 0;
     int err = 0;
-    if (state != SND_PCM_STATE_PREPARED) err = snd_pcm_prepare(source->pcm);
-    if (err >= 0) err = snd_pcm_start(source->pcm);
+    if (state != SND_PCM_STATE_PREPARED) err = alsa_calls.prepare(source->pcm);
+    if (err >= 0) err = alsa_calls.start(source->pcm);
     if (err >= 0) restart_watch(source);
     return err;
 }
@@ -392,51 +547,7 @@ MMRESULT wave_source_stop(WaveSource* source) {
 /* Seconds of audio the device produced that no read handed over, as of now: what it still held
    when the last read ended plus what came in since. */
 static double seconds_unread(WaveSource* source, double now) {
-    const PaceWatch* watch = &source->watch;
-    return (double)watch->left / source->rate + (now - watch->last_read);
-}
-
-/* Returns the number of frames lost without a report since the last read, 0 when none (see
-   the clock check at the top). now was taken before avail was read. */
-static double unreported_loss(WaveSource* source, double now, snd_pcm_uframes_t avail) {
-    PaceWatch* watch = &source->watch;
-    if (!watch->on) return 0;
-    double pause = now - watch->last_check;
-    watch->last_check = now;
-    snd_pcm_sframes_t held = (snd_pcm_sframes_t)avail, delay;
-    if (avail + source->period_frames >= source->buffer_frames &&
-        snd_pcm_delay(source->pcm, &delay) == 0 && delay > held)
-        held = delay;
-    double rate = source->rate;
-    double elapsed = now - watch->started;
-    double deficit = rate * elapsed - (double)watch->frames_read - (double)held;
-    double run_ahead = rate * (RUN_AHEAD_S + 0.01 * elapsed) + (double)source->period_frames;
-    if (deficit < -run_ahead) {
-        watch->on = false;
-        return 0;
-    }
-    if (watch->first_frame == 0 || now - watch->first_frame < WARM_UP_S) {
-        watch->baseline = deficit;
-        return 0;
-    }
-    double tolerance = std::max(rate * TOLERANCE_S, 2.0 * (double)source->period_frames);
-    double rise = deficit - watch->baseline;
-    if (rise > tolerance && rise <= rate * pause) {
-        watch->baseline = deficit;
-        return rise;
-    }
-    watch->baseline = std::min(watch->baseline, deficit);
-    watch->baseline = std::max(watch->baseline, deficit - tolerance / 2);
-    return 0;
-}
-
-/* Notes the end of a read that left the device holding left frames. */
-static void note_read(WaveSource* source, snd_pcm_uframes_t got, snd_pcm_uframes_t left) {
-    PaceWatch* watch = &source->watch;
-    watch->last_read = monotonic_seconds();
-    watch->frames_read += got;
-    watch->left = left;
-    if (got > 0 && watch->first_frame == 0) watch->first_frame = watch->last_read;
+    return (double)source->left / source->rate + (now - source->last_read);
 }
 
 /* Handles ALSA's error err from a read. Returns what the read returns: 0 for an interrupted or
@@ -448,15 +559,15 @@ static int32_t read_error(WaveSource* source, int err) {
     if (err == -EPIPE) {
         set_problem(source, "input overran, about %.1f s of audio lost",
                     seconds_unread(source, now));
-        err = snd_pcm_prepare(source->pcm);
+        err = alsa_calls.prepare(source->pcm);
     } else if (err == -ESTRPIPE) {
         set_problem(source, "device suspended, audio lost");
         int tries = 0;
-        while ((err = snd_pcm_resume(source->pcm)) == -EAGAIN && tries++ < RESUME_TRIES) {
+        while ((err = alsa_calls.resume(source->pcm)) == -EAGAIN && tries++ < RESUME_TRIES) {
             struct timespec pause = {0, RESUME_PAUSE_MS * 1000000L};
             nanosleep(&pause, nullptr);
         }
-        if (err < 0) err = snd_pcm_prepare(source->pcm);
+        if (err < 0) err = alsa_calls.prepare(source->pcm);
     } else {
         if (err == -ENODEV)
             set_problem(source, "device disconnected");
@@ -500,42 +611,109 @@ static void to_wave_channel_order(const WaveSource* source, void* data, snd_pcm_
     }
 }
 
+/* Checks for a loss at time now, with avail frames in the device, before anything is handed
+   over; opens, updates or closes the pending gap. A device with a backlog (half its buffer or
+   more, after a long time without a reading, or while a loss is suspected) may hold more than
+   avail shows: PulseAudio keeps audio beyond the ALSA buffer, and only its delay tells how
+   much. At an overflow that delay exceeds what the server still holds from before the gap
+   (by 0.9 to 1.0 s in our measurements through PulseAudio 16), so of the part beyond avail,
+   DELAY_SLACK_S and a period are not trusted: the reads stop that much short of the gap. */
+static void check_for_loss(WaveSource* source, double now, snd_pcm_uframes_t avail) {
+    bool full = avail + source->period_frames >= source->buffer_frames;
+    double beyond = 0;
+    snd_pcm_uframes_t before = avail;
+    snd_pcm_sframes_t delay;
+    bool backlog = 2 * avail >= source->buffer_frames || source->gap.open ||
+                   now - source->detector.last_check > 2.0 * source->period_frames / source->rate;
+    if (backlog && source->detector.on && alsa_calls.delay(source->pcm, &delay) == 0 &&
+        delay > (snd_pcm_sframes_t)avail) {
+        beyond = (double)delay - (double)avail;
+        double trusted = beyond - DELAY_SLACK_S * source->rate - (double)source->period_frames;
+        if (trusted > 0) before += (snd_pcm_uframes_t)trusted;
+    }
+    LossReading reading = {now, source->frames_read, (double)avail, beyond, source->waited};
+    source->waited = 0;
+    LossVerdict verdict = loss_detector_check(&source->detector, &reading);
+    PendingGap* gap = &source->gap;
+    if (verdict.kind == LOSS_NONE) {
+        if (!gap->found) *gap = PendingGap(); /* a suspicion that came to nothing */
+        return;
+    }
+    if (!gap->open) {
+        gap->open = true;
+        gap->overflowed = full;
+        gap->before = before;
+    } else if (verdict.frames < gap->frames) {
+        /* Frames that came faster than real time made up part of the rise: a backlog from
+           before the gap, handed over too. */
+        gap->before += (snd_pcm_uframes_t)(gap->frames - verdict.frames);
+    }
+    gap->frames = verdict.frames;
+    if (verdict.kind == LOSS_FOUND) gap->found = true;
+}
+
+/* Waits up to timeout_ms for audio, adding the time to the waits the detector is told of
+   unless the process was stopped meanwhile (a SIGCONT came, or the wait overran its timeout
+   by LATE_WAKE_S: the handler may not have run yet). Returns the wait's result. */
+static int wait_for_audio(WaveSource* source, uint32_t timeout_ms) {
+    uint32_t continues = process_continues();
+    double from = monotonic_seconds();
+    int ready = alsa_calls.wait(source->pcm, source->wake_fd,
+                                timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
+    double waited = monotonic_seconds() - from;
+    if (process_continues() == continues && waited < timeout_ms / 1000.0 + LATE_WAKE_S)
+        source->waited += waited;
+    return ready;
+}
+
+/* Hands over up to wanted of avail frames into dest. */
+static int32_t take_frames(WaveSource* source, void* dest, snd_pcm_uframes_t wanted,
+                           snd_pcm_uframes_t avail) {
+    snd_pcm_sframes_t got = alsa_calls.readi(source->pcm, dest, std::min(wanted, avail));
+    if (got < 0) return read_error(source, (int)got);
+    to_wave_channel_order(source, dest, (snd_pcm_uframes_t)got);
+    source->last_read = monotonic_seconds();
+    source->frames_read += (uint64_t)got;
+    source->left = avail - (snd_pcm_uframes_t)got;
+    if (source->gap.open)
+        source->gap.before -= std::min(source->gap.before, (snd_pcm_uframes_t)got);
+    return (int32_t)(got * source->frame_bytes);
+}
+
 int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms) {
     if (source->broken) return WAVE_SOURCE_FAILED;
     clear_alsa_message();
     snd_pcm_uframes_t wanted =
         std::min<snd_pcm_uframes_t>(max_bytes / source->frame_bytes, source->buffer_frames);
     if (wanted == 0) return 0;
-
-    double now = monotonic_seconds();
-    snd_pcm_sframes_t avail = snd_pcm_avail(source->pcm);
-    if (avail < 0) return read_error(source, (int)avail);
-    double lost = unreported_loss(source, now, (snd_pcm_uframes_t)avail);
-    if (lost > 0) {
-        if ((snd_pcm_uframes_t)avail + source->period_frames >= source->buffer_frames)
-            set_problem(source, "input buffer overflowed, up to %.1f s of audio lost",
-                        lost / source->rate);
-        else
-            set_problem(source, "input lost about %.1f s of audio without reporting an overrun",
-                        lost / source->rate);
-        return WAVE_SOURCE_LOST;
-    }
-    if (avail == 0) {
-        int ready = snd_pcm_wait(source->pcm, timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
-        if (ready < 0) return read_error(source, ready);
-        if (ready > 0) avail = snd_pcm_avail(source->pcm);
+    for (bool waited = false;; waited = true) {
+        double now = monotonic_seconds();
+        snd_pcm_sframes_t avail = alsa_calls.avail(source->pcm);
         if (avail < 0) return read_error(source, (int)avail);
-        if (avail == 0) {
-            note_read(source, 0, 0);
+        check_for_loss(source, now, (snd_pcm_uframes_t)avail);
+        PendingGap* gap = &source->gap;
+        if (gap->open && gap->before > 0) {
+            wanted = std::min(wanted, gap->before);
+        } else if (gap->found) {
+            double seconds = gap->frames / source->rate;
+            if (gap->overflowed)
+                set_problem(source, "input buffer overflowed, up to %.1f s of audio lost", seconds);
+            else
+                set_problem(source, "input lost about %.1f s of audio without reporting an overrun",
+                            seconds);
+            *gap = PendingGap();
+            return WAVE_SOURCE_LOST;
+        } else if (gap->open) {
+            /* What came before the gap is handed over; the rest waits for the verdict. */
+            struct timespec pause = {0, (long)std::min<uint32_t>(timeout_ms, 50) * 1000000};
+            nanosleep(&pause, nullptr);
             return 0;
         }
+        if (avail > 0) return take_frames(source, dest, wanted, (snd_pcm_uframes_t)avail);
+        if (waited) return 0;
+        int ready = wait_for_audio(source, timeout_ms);
+        if (ready < 0) return read_error(source, ready);
     }
-    snd_pcm_sframes_t got =
-        snd_pcm_readi(source->pcm, dest, std::min<snd_pcm_uframes_t>(wanted, avail));
-    if (got < 0) return read_error(source, (int)got);
-    to_wave_channel_order(source, dest, (snd_pcm_uframes_t)got);
-    note_read(source, (snd_pcm_uframes_t)got, (snd_pcm_uframes_t)(avail - got));
-    return (int32_t)(got * source->frame_bytes);
 }
 
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size) {
@@ -550,8 +728,15 @@ MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsign
     return MMSYSERR_NOERROR;
 }
 
+void wave_source_interrupt(WaveSource* source) {
+    uint64_t one = 1;
+    if (write(source->wake_fd, &one, sizeof one) < 0) { /* the counter is full: already woken */
+    }
+}
+
 void wave_source_close(WaveSource* source) {
     snd_pcm_close(source->pcm);
+    close(source->wake_fd);
     free(source);
     if (--open_sources == 0) snd_config_update_free_global();
 }

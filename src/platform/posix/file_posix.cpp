@@ -1,10 +1,11 @@
 // The runtime file services on POSIX systems: 64-bit sizes and offsets through stat, fstat,
-// fseeko, ftello, ftruncate and posix_fallocate.
+// fseeko, ftello, ftruncate and posix_fallocate, the output's lock through flock.
 #define _FILE_OFFSET_BITS 64
 #include "platform/posix/file_posix.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "platform/file_services.h"
@@ -23,6 +24,14 @@ const FileSystemCalls system_file_calls = {
 };
 
 FileSystemCalls file_system_calls = system_file_calls;
+
+FILE* open_file_stream(const char* path, const char* mode) {
+    return fopen(path, mode);
+}
+
+int remove_file(const char* path) {
+    return remove(path);
+}
 
 int query_file_size(const char* path, uint64_t* size) {
     struct stat status;
@@ -70,3 +79,60 @@ int reserve_stream_file(FILE* stream, int64_t size) {
 
 /* POSIX streams never translate bytes. */
 void set_binary_stream(FILE*) {}
+
+int64_t rewritable_offset(FILE* stream) {
+    int flags = fcntl(fileno(stream), F_GETFL);
+    /* In append mode every write goes to the end, wherever the stream was sought to. */
+    if (flags < 0 || (flags & O_APPEND)) return -1;
+    int64_t offset = tell_stream(stream);
+    return offset >= 0 ? offset : -1;
+}
+
+void guard_standard_descriptors(void) {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        /* The lowest free number is fd itself: the ones below it are open by now. */
+        int null_fd = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null_fd >= 0 && null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
+        }
+    }
+}
+
+/* Opens path for the lock without changing it: read-only where allowed (a FIFO does not wait
+   for its other end), write-only for a file that may only be written. */
+static int open_for_lock(const char* path, int create_flags) {
+    const int flags = O_NONBLOCK | O_CLOEXEC | create_flags;
+    int fd = open(path, O_RDONLY | flags, 0666);
+    if (fd < 0 && errno == EACCES) fd = open(path, O_WRONLY | flags, 0666);
+    return fd;
+}
+
+/* The descriptor that holds the output's lock, -1 before the first lock (main thread). */
+static int output_lock_fd = -1;
+
+int lock_output_file(const char* path, bool* created) {
+    *created = false;
+    if (output_lock_fd >= 0) close(output_lock_fd);
+    output_lock_fd = -1;
+    /* A FIFO or a device is not a recording's file: opening it to lock it could make us its
+       reader, so it goes unlocked. */
+    struct stat status;
+    if (file_system_calls.stat_path(path, &status) == 0 && !S_ISREG(status.st_mode)) return 0;
+    int fd = open_for_lock(path, O_CREAT | O_EXCL);
+    if (fd >= 0) {
+        *created = true;
+    } else if (errno == EEXIST) {
+        fd = open_for_lock(path, 0);
+    }
+    if (fd < 0) return -1;
+    /* flock belongs to this open file, so closing and reopening the output's own stream does
+       not let it go. A file system without locks records unguarded. */
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        return 1;
+    }
+    output_lock_fd = fd; /* open until the process ends */
+    return 0;
+}

@@ -85,18 +85,23 @@ static void drain_key(int tty) {
     }
 }
 
-/* Blocks until one byte arrives. False on end of file or a read error. */
-static bool read_key(int tty) {
+/* Blocks until one byte arrives. False on end of file, a read error, or a stop request. */
+static bool read_key(int tty, const std::atomic<int>* stop) {
     for (;;) {
+        if (stop->load()) return false;
+        struct pollfd ready = {tty, POLLIN, 0};
+        int rc = poll(&ready, 1, KEY_STOP_POLL_MS);
+        if (rc == 0 || (rc < 0 && errno == EINTR)) continue;
+        if (rc < 0) return false;
         char key;
         ssize_t n = read(tty, &key, 1);
         if (n == 1) return true;
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         return false;
     }
 }
 
-void wait_for_key_press(void) {
+void wait_for_key_press(const std::atomic<int>* stop) {
     int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (tty < 0) return;
     termios raw;
@@ -112,7 +117,7 @@ void wait_for_key_press(void) {
     key_prompt.tty = tty;
     guard_fatal_signals();
     if (tcsetattr(tty, TCSANOW, &raw) == 0) {
-        if (read_key(tty)) drain_key(tty);
+        if (read_key(tty, stop)) drain_key(tty);
         tcsetattr(tty, TCSANOW, &key_prompt.saved);
     }
     unguard_fatal_signals();

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/win32_compat.h"
 
@@ -46,6 +47,20 @@ extern const char* const wave_in_call_names[CALL_KINDS];
 /* Number of devices that ids 0..n-1 open (waveInGetNumDevs). */
 UINT wave_source_count(void);
 
+/* Prints the devices to out, one a line: the number -i takes (the id plus one, 0 for
+   WAVE_MAPPER) and the name, then names the source also opens through WAVE_MAPPER; or a line
+   saying that there is no input device (list_input_devices). */
+void wave_source_list(FILE* out);
+
+/* Makes WAVE_MAPPER open the device called name from now on, instead of the default one
+   (find_input_device). name is copied. */
+void wave_source_name_mapper(const char* name);
+
+/* Writes a description of the last failed wave_source_open into text, NUL-terminated: what was
+   opened and why it failed, possibly with a second line saying what to do; "" when the source
+   has nothing to add to the result's standard text. Runs on the waveInOpen caller's thread. */
+void wave_source_describe_open_failure(char* text, size_t text_size);
+
 /* Opens device_id (WAVE_MAPPER, or a number counted from 0) for capture in format (one that
    wave_format_is_capturable accepts), without starting it. Returns MMSYSERR_NOERROR and sets
    *source, or MMSYSERR_BADDEVICEID (no such id), WAVERR_BADFORMAT (the format cannot be had),
@@ -67,6 +82,11 @@ MMRESULT wave_source_stop(WaveSource* source);
    was lost just before what the next read returns (everything returned before the loss is
    contiguous), or WAVE_SOURCE_FAILED. */
 int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms);
+
+/* Makes a wave_source_read that waits for audio return 0 at once, or the next read if none
+   waits now, so that the device thread lets go of the source without waiting out its
+   timeout. Any thread. */
+void wave_source_interrupt(WaveSource* source);
 
 /* Writes a one-line description of the last loss or failure (what happened, how much audio)
    into text, NUL-terminated, for the service's error text. */

@@ -2,7 +2,8 @@
 //
 // MMSYSERR_ERROR is what the capture reports for a buffer that came back short or for a wait
 // that timed out, so once the device has reported a loss or a failure, or has stopped
-// delivering, its text says what happened instead of the generic wording.
+// delivering, its text says what happened instead of the generic wording. Likewise the result of
+// a failed waveInOpen reads as what the source says was tried and why it failed.
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
@@ -11,12 +12,14 @@
 #include "platform/win32_compat.h"
 
 struct LastProblem {
-    pthread_mutex_t lock; /* guards text */
+    pthread_mutex_t lock; /* guards everything below */
     char text[256];       /* the latest loss or failure, empty when there was none */
     bool stalled;         /* the open device has stopped delivering audio */
+    MMRESULT open_result; /* the result of the last failed open, 0 when there was none */
+    char open_text[256];  /* its text, empty for the standard one */
 };
 
-static LastProblem last_problem = {PTHREAD_MUTEX_INITIALIZER, "", false};
+static LastProblem last_problem = {PTHREAD_MUTEX_INITIALIZER, "", false, MMSYSERR_NOERROR, ""};
 
 void wavein_note_problem(const char* text) {
     pthread_mutex_lock(&last_problem.lock);
@@ -30,10 +33,19 @@ void wavein_note_stall(bool stalled) {
     pthread_mutex_unlock(&last_problem.lock);
 }
 
+void wavein_note_open_failure(MMRESULT result, const char* text) {
+    pthread_mutex_lock(&last_problem.lock);
+    last_problem.open_result = result;
+    snprintf(last_problem.open_text, sizeof last_problem.open_text, "%s", text);
+    pthread_mutex_unlock(&last_problem.lock);
+}
+
 void wavein_forget_problem(void) {
     pthread_mutex_lock(&last_problem.lock);
     last_problem.text[0] = '\0';
     last_problem.stalled = false;
+    last_problem.open_result = MMSYSERR_NOERROR;
+    last_problem.open_text[0] = '\0';
     pthread_mutex_unlock(&last_problem.lock);
 }
 
@@ -107,6 +119,12 @@ static const char* standard_text(MMRESULT result) {
 MMRESULT WINAPI waveInGetErrorTextA(MMRESULT result, LPSTR text, UINT text_size) {
     if (!text || text_size == 0) return MMSYSERR_INVALPARAM;
     const char* standard = standard_text(result);
+    pthread_mutex_lock(&last_problem.lock);
+    bool open_failure = result != MMSYSERR_NOERROR && result == last_problem.open_result &&
+                        last_problem.open_text[0] != '\0';
+    if (open_failure) snprintf(text, text_size, "%s", last_problem.open_text);
+    pthread_mutex_unlock(&last_problem.lock);
+    if (open_failure) return MMSYSERR_NOERROR;
     if (result == MMSYSERR_ERROR) {
         pthread_mutex_lock(&last_problem.lock);
         const char* what = last_problem.text[0]   ? last_problem.text

@@ -26,8 +26,8 @@
 
 #define RESERVE_SECONDS 4             /* audio kept while the caller has no buffer queued */
 #define RESERVE_MAX_BYTES (64u << 20) /* the reserve never takes more memory than this */
-#define READ_TIMEOUT_MS 50            /* longest a source read keeps the device thread away */
-#define STALL_NOTICE_MS 1000          /* silence from a started device that counts as a stall */
+#define READ_TIMEOUT_MS 500  /* longest a source read waits (a hold interrupts it at once) */
+#define STALL_NOTICE_MS 1000 /* silence from a started device that counts as a stall */
 #define CALLBACK_TYPE_MASK 0x00070000u
 
 const char* const wave_in_call_names[CALL_KINDS] = {"prepare", "add",   "start", "unprepare",
@@ -148,6 +148,7 @@ static void hold_thread(WaveInDevice* device) {
     while (device->hold)
         pthread_cond_wait(&device->idle, &device->lock);
     device->hold = true;
+    if (device->busy) wave_source_interrupt(device->source);
     while (device->busy)
         pthread_cond_wait(&device->idle, &device->lock);
 }
@@ -395,6 +396,9 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device_id, LPCWAVEFORMATEX for
 
     MMRESULT result = wave_source_open(device_id, format, &device->source);
     if (result != MMSYSERR_NOERROR) {
+        char text[256];
+        wave_source_describe_open_failure(text, sizeof text);
+        wavein_note_open_failure(result, text);
         free_device(device);
         return result;
     }

@@ -59,6 +59,12 @@
 //   says "The input device stopped delivering audio." once a second has passed without audio.
 //
 //   Example: WAVTAP_SIM=speed=20,stall_after=37,fail=add:51:11
+//
+// NAMES
+//   The device list shows WAVE_MAPPER as "sim" and device id n as "sim n+1". A device named
+//   with -i opens WAVE_MAPPER when the name is "sim"; any other name fails to open with
+//   MMSYSERR_NODRIVER and a text that names it.
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +99,7 @@ struct WaveSource {
     uint64_t stall_at;               /* delivered count where the flow stops, or NO_FRAME */
     uint64_t die_at;                 /* delivered count where the device fails, or NO_FRAME */
     char problem[160];               /* the last loss or failure */
+    std::atomic<bool> interrupted;   /* wave_source_interrupt was called: the wait ends */
 };
 
 static bool read_config(SimConfig* config) {
@@ -105,6 +112,31 @@ static bool read_config(SimConfig* config) {
 UINT wave_source_count(void) {
     SimConfig config;
     return read_config(&config) ? config.devices : 0;
+}
+
+/* The name given for WAVE_MAPPER and the last open's failure; main thread. */
+static struct {
+    char mapper_name[128];  /* "" for the plain WAVE_MAPPER */
+    char open_failure[192]; /* "" when the open failure has only its standard text */
+} naming;
+
+void wave_source_list(FILE* out) {
+    UINT count = wave_source_count();
+    if (count == 0) {
+        fprintf(out, "No input device was found.\n");
+        return;
+    }
+    fprintf(out, " 0  sim  (the simulated default device)\n");
+    for (UINT id = 0; id < count; id++)
+        fprintf(out, "%2u  sim %u  simulated device\n", id + 1, id + 1);
+}
+
+void wave_source_name_mapper(const char* name) {
+    snprintf(naming.mapper_name, sizeof naming.mapper_name, "%s", name);
+}
+
+void wave_source_describe_open_failure(char* text, size_t text_size) {
+    if (text_size > 0) snprintf(text, text_size, "%s", naming.open_failure);
 }
 
 static uint64_t buffer_frame(const SimConfig* config, uint32_t rate, int64_t buffer) {
@@ -132,6 +164,13 @@ static void place_losses(WaveSource* source) {
 }
 
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** result) {
+    naming.open_failure[0] = '\0';
+    if (device_id == WAVE_MAPPER && naming.mapper_name[0] != '\0' &&
+        strcmp(naming.mapper_name, "sim") != 0) {
+        snprintf(naming.open_failure, sizeof naming.open_failure,
+                 "The simulated device has no PCM \"%s\".", naming.mapper_name);
+        return MMSYSERR_NODRIVER;
+    }
     SimConfig config;
     if (!read_config(&config)) return MMSYSERR_NODRIVER;
     if (config.open_result != MMSYSERR_NOERROR) return config.open_result;
@@ -184,8 +223,22 @@ static uint64_t produced_frames(const WaveSource* source, timespec now) {
     return source->pace_base + frames - frames % source->period;
 }
 
-/* Sleeps until the paced flow has produced more than consumed, or the timeout passes. */
-static void sleep_until_produced(const WaveSource* source, uint32_t timeout_ms) {
+/* Sleeps until the monotonic time wake, in short steps, or until the source is interrupted. */
+static void sleep_until(WaveSource* source, timespec wake) {
+    for (;;) {
+        if (source->interrupted.exchange(false)) return;
+        timespec now = monotonic_now();
+        int64_t left_ns =
+            (int64_t)(wake.tv_sec - now.tv_sec) * 1000000000 + (wake.tv_nsec - now.tv_nsec);
+        if (left_ns <= 0) return;
+        timespec step = {0, (long)(left_ns < 5000000 ? left_ns : 5000000)};
+        nanosleep(&step, nullptr);
+    }
+}
+
+/* Sleeps until the paced flow has produced more than consumed, the timeout passes or the
+   source is interrupted. */
+static void sleep_until_produced(WaveSource* source, uint32_t timeout_ms) {
     uint64_t needed = source->consumed + 1 - source->pace_base;
     needed += (source->period - needed % source->period) % source->period;
     long double seconds = (long double)needed / ((long double)source->rate * source->config.speed);
@@ -202,14 +255,18 @@ static void sleep_until_produced(const WaveSource* source, uint32_t timeout_ms) 
         wake.tv_sec++;
         wake.tv_nsec -= 1000000000;
     }
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) != 0) {
-    }
+    sleep_until(source, wake);
 }
 
-static void sleep_ms(uint32_t milliseconds) {
-    timespec pause = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000};
-    while (nanosleep(&pause, &pause) != 0) {
+static void sleep_ms(WaveSource* source, uint32_t milliseconds) {
+    timespec wake = monotonic_now();
+    wake.tv_sec += (time_t)(milliseconds / 1000);
+    wake.tv_nsec += (long)(milliseconds % 1000) * 1000000;
+    if (wake.tv_nsec >= 1000000000) {
+        wake.tv_sec++;
+        wake.tv_nsec -= 1000000000;
     }
+    sleep_until(source, wake);
 }
 
 static int32_t report_loss(WaveSource* source, uint64_t frames) {
@@ -274,7 +331,7 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
         return WAVE_SOURCE_FAILED;
     }
     if (source->delivered >= source->stall_at) {
-        sleep_ms(timeout_ms);
+        sleep_ms(source, timeout_ms);
         return 0;
     }
     frames = smaller(frames, next_loss - source->delivered);
@@ -298,6 +355,10 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     source->delivered += frames;
     source->consumed += frames;
     return (int32_t)(frames * source->frame_bytes);
+}
+
+void wave_source_interrupt(WaveSource* source) {
+    source->interrupted.store(true);
 }
 
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size) {

@@ -1,5 +1,6 @@
-// Runtime file services on Windows: the C runtime's 64-bit calls, and the file system's own
-// allocation request for reserving the output's blocks.
+// Runtime file services on Windows: files opened and measured by their UTF-16 names, the C
+// runtime's 64-bit calls, and the file system's own allocation request for reserving the
+// output's blocks.
 #include <cerrno>
 #include <fcntl.h>
 #include <io.h>
@@ -8,9 +9,37 @@
 
 #include "platform/platform.h"
 
+#define WIDE_PATH_SIZE 1024 /* UTF-16 units in a converted path, its NUL included */
+
+/* Converts the UTF-8 path to UTF-16 in wide (WIDE_PATH_SIZE units). Returns false, with errno
+   set, when it is not UTF-8 or does not fit. */
+static bool widen_path(const char* path, wchar_t* wide) {
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, WIDE_PATH_SIZE) == 0) {
+        errno = ENOENT;
+        return false;
+    }
+    return true;
+}
+
+FILE* open_file_stream(const char* path, const char* mode) {
+    wchar_t wide_path[WIDE_PATH_SIZE], wide_mode[16];
+    if (!widen_path(path, wide_path)) return nullptr;
+    if (MultiByteToWideChar(CP_UTF8, 0, mode, -1, wide_mode, 16) == 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return _wfopen(wide_path, wide_mode);
+}
+
+int remove_file(const char* path) {
+    wchar_t wide_path[WIDE_PATH_SIZE];
+    return widen_path(path, wide_path) ? _wremove(wide_path) : -1;
+}
+
 int query_file_size(const char* path, uint64_t* size) {
+    wchar_t wide_path[WIDE_PATH_SIZE];
     struct _stat64 status;
-    if (_stat64(path, &status) != 0) return -1;
+    if (!widen_path(path, wide_path) || _wstat64(wide_path, &status) != 0) return -1;
     *size = (uint64_t)status.st_size;
     return 0;
 }
@@ -51,4 +80,56 @@ int reserve_stream_file(FILE* stream, int64_t size) {
 
 void set_binary_stream(FILE* stream) {
     _setmode(_fileno(stream), _O_BINARY);
+}
+
+int64_t rewritable_offset(FILE* stream) {
+    HANDLE file = (HANDLE)_get_osfhandle(_fileno(stream));
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK) return -1;
+    int64_t offset = _ftelli64(stream);
+    return offset >= 0 ? offset : -1;
+}
+
+void guard_standard_descriptors(void) {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (_get_osfhandle(fd) != -1) continue;
+        int null_fd = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (null_fd >= 0 && null_fd != fd) {
+            _dup2(null_fd, fd);
+            _close(null_fd);
+        }
+    }
+}
+
+/* The lock is a byte-range lock far beyond any audio, on a handle of the process's own that
+   shares everything: the output's own stream, closed and reopened during preparation, is not
+   hindered, and a second recorder's lock of the same byte is refused. */
+#define LOCK_OFFSET_HIGH 0x7FFFFFFFu
+
+/* The handle that holds the output's lock, null before the first lock (main thread). */
+static HANDLE output_lock_handle = NULL;
+
+int lock_output_file(const char* path, bool* created) {
+    *created = false;
+    if (output_lock_handle) CloseHandle(output_lock_handle);
+    output_lock_handle = NULL;
+    wchar_t wide_path[WIDE_PATH_SIZE];
+    if (!widen_path(path, wide_path)) return -1;
+    HANDLE file =
+        CreateFileW(wide_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = EACCES;
+        return -1;
+    }
+    *created = GetLastError() != ERROR_ALREADY_EXISTS;
+    OVERLAPPED where = {};
+    where.Offset = 0;
+    where.OffsetHigh = LOCK_OFFSET_HIGH;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+        DWORD error = GetLastError();
+        CloseHandle(file);
+        return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? 1 : 0;
+    }
+    output_lock_handle = file; /* open until the process ends */
+    return 0;
 }

@@ -1,0 +1,88 @@
+#!/bin/bash
+# How scripts and services run a recorder: closed standard descriptors, standard output opened
+# for appending or already holding data, two recorders on one file, a file size limit.
+# labels: threaded
+. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/capture-lib.sh"
+
+# taken_whole FILE: FILE holds a whole number of buffers of the default format after its
+# header, more than none and fewer than a 10 s recording.
+taken_whole() {
+    local bytes=$(($(file_size "$1") - 44))
+    [ $((bytes % 17640)) -eq 0 ] && [ "$bytes" -gt 0 ] && [ "$bytes" -lt 1764000 ] ||
+        fail "$1 holds $bytes bytes of audio: not a recording cut short"
+}
+
+for closed in '<&-' '>&-' '2>&-' '<&- 2>&-' '<&- >&- 2>&-'; do
+    test_expect_success "started with $closed, the wave file gets nothing but the recording" '
+        record speed=0 expected -s1 &&
+        test_status 0 &&
+        eval "timeout 60 env WAVTAP_SIM=speed=0 \"\$SIM\" take -s1 '"$closed"'" &&
+        cmp expected.wav take.wav
+    '
+done
+
+test_expect_success '"-" appended to (>>) is left as a pipe would be: nothing rewritten or cut' '
+    record speed=0 full -s10 -q &&
+    printf hello >out.wav &&
+    in_background env WAVTAP_SIM=speed=1 "$SIM" - -s10 >>out.wav 2>stderr </dev/null &&
+    wait_for_text "0:00:09" &&
+    kill -INT $pid &&
+    finish &&
+    test_status 0 &&
+    test "$(head -c 5 out.wav)" = hello &&
+    tail -c +6 out.wav >took &&
+    head -c "$(file_size took)" full.wav | cmp - took &&
+    taken_whole took
+'
+
+test_expect_success '"-" after earlier output: the header is rewritten where it is, nothing cut' '
+    in_background sh -c "printf hello && exec \"\$@\" - -s10" sh env WAVTAP_SIM=speed=1 "$SIM" \
+        >out.wav 2>stderr </dev/null &&
+    wait_for_text "0:00:09" &&
+    kill -INT $pid &&
+    finish &&
+    test_status 0 &&
+    test "$(head -c 5 out.wav)" = hello &&
+    tail -c +6 out.wav >took &&
+    check_signal took "$(($(file_size took) / 4 - 11))" &&
+    taken_whole took
+'
+
+test_expect_success 'a second recorder on the same file is refused and touches nothing' '
+    start_recording speed=1 take -s10 &&
+    wait_for_text "0:00:09" &&
+    record speed=0 take.wav -s2 -q &&
+    test_status 255 &&
+    test_stderr_is "Output file in use by another recording: take.wav
+" &&
+    test "$(file_size take.wav)" = 1764044 &&
+    kill -INT $pid &&
+    finish &&
+    test_status 0 &&
+    check_signal take.wav "$((($(file_size take.wav) - 44) / 4))" &&
+    record speed=0 take -s2 -q &&
+    test_status 0 &&
+    check_signal take.wav 88200
+'
+
+# With a file size limit (ulimit -f, KiB in bash) the write past it fails; SIGXFSZ would end the
+# program unreported.
+test_expect_success 'a file size limit fails the preparation, which removes the new file' '
+    run bash -c "ulimit -f 100 && exec \"\$@\"" sh env WAVTAP_SIM=speed=0 "$SIM" big -s5 -q &&
+    test_status 255 &&
+    test_stderr_is "Error initialzing output: big.wav
+Could be bad drive, bad file name, or disk full.
+" &&
+    test ! -e big.wav
+'
+
+test_expect_success 'a file size limit reached in the middle of the take is a failed write' '
+    run --stdout out.wav bash -c "ulimit -f 100 && exec \"\$@\"" sh env WAVTAP_SIM=speed=0 "$SIM" - -s5 -q &&
+    test_status 255 &&
+    test_stderr_is "Error writing to file: -
+" &&
+    test "$(file_size out.wav)" = 102400
+'
+
+test_done
