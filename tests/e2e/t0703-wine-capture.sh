@@ -108,7 +108,9 @@ ds64_sizes_are() {
 
 test_expect_success 'a take past 4 GiB is RF64, and Ctrl+C leaves it with its true 64-bit sizes' '
     in_background "$WAVTAP" long -s24348 >stdout 2>stderr </dev/null &&
+    test_when_finished "kill -9 $pid 2>/dev/null" &&
     wait_for_text "6:45:46" &&
+    test "$(file_size long.wav)" = 4294987280 &&
     kill -INT $pid &&
     wait_job $pid 20 &&
     test_status 0 &&
