@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the level-meter benchmark with the program's own compiler flags and prints sample
 # frames per second through measure_levels, and the multiple of real time at 44100 Hz, for
-# stereo and mono in 16 and 8 bits. Extra arguments go to the benchmark program.
+# stereo and mono in 16 and 8 bits, and 2 and 8 channels of 24-bit, 32-bit and float. Extra
+# arguments go to the benchmark program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,10 +20,11 @@ cmake --build "$dir" --target levels_bench >/dev/null
     python3 -c '
 import json, sys
 report = json.load(sys.stdin)
-print("%-22s %16s %14s" % ("format", "frames/s", "x real time"))
+print("%-26s %16s %14s" % ("format", "frames/s", "x real time"))
 for run in report["benchmarks"]:
-    channels = "mono" if "channels:1/" in run["name"] else "stereo"
-    bits = run["name"].rsplit(":", 1)[1]
-    print("%-22s %16.4g %14.0f" % ("%s %s-bit 44100 Hz" % (channels, bits),
+    args = dict(part.split(":") for part in run["name"].split("/")[1:])
+    channels = {"1": "mono", "2": "stereo"}.get(args["channels"], args["channels"] + "-channel")
+    kind = "float" if args["float"] == "1" else args["bits"] + "-bit"
+    print("%-26s %16.4g %14.0f" % ("%s %s 44100 Hz" % (channels, kind),
                                     run["frames/s"], run["x_real_time"]))
 '

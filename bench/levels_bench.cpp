@@ -1,5 +1,5 @@
 // Throughput of the level meter: sample frames per second through measure_levels, for each
-// sample format, and its multiple of real time at 44100 frames per second.
+// sample format and channel count, and its multiple of real time at 44100 frames per second.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -17,6 +17,7 @@ void meter_buffer(benchmark::State& state) {
     recording_settings = default_settings;
     recording_settings.format.nChannels = (WORD)state.range(0);
     recording_settings.format.wBitsPerSample = (WORD)state.range(1);
+    recording_settings.float_samples = (int32_t)state.range(2);
     recording_settings.format.nSamplesPerSec = 44100;
     derive_wave_format();
     const uint32_t frames_per_buffer = 4410;
@@ -36,11 +37,16 @@ void meter_buffer(benchmark::State& state) {
 }
 
 BENCHMARK(meter_buffer)
-    ->ArgNames({"channels", "bits"})
-    ->Args({2, 16})
-    ->Args({1, 16})
-    ->Args({2, 8})
-    ->Args({1, 8});
+    ->ArgNames({"channels", "bits", "float"})
+    ->Args({2, 16, 0})
+    ->Args({1, 16, 0})
+    ->Args({2, 8, 0})
+    ->Args({1, 8, 0})
+    ->Args({2, 24, 0})
+    ->Args({8, 24, 0})
+    ->Args({8, 32, 0})
+    ->Args({2, 32, 1})
+    ->Args({8, 32, 1});
 
 } // namespace
 

@@ -242,9 +242,9 @@ static void cut_back_output(uint32_t completed) {
     FILE* stream = disk_write_buffer.stream;
     int64_t header_offset = disk_write_buffer.header_offset;
     if (header_offset < 0 || seek_stream(stream, header_offset) != 0) return;
-    uint32_t length = emit_wave_header((int32_t)completed);
+    uint64_t length = emit_wave_header((int32_t)completed);
     flush_output();
-    resize_stream_file(stream, header_offset + length);
+    resize_stream_file(stream, header_offset + (int64_t)length);
 }
 
 /* Ends the parts, if any, after `completed` buffers of the take. Returns error, or

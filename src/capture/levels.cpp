@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 #include "settings/settings.h"
 
@@ -29,6 +30,70 @@ static inline uint32_t level_16(const unsigned char* p) {
     return (uint32_t)(s < 0 ? -s : s) >> 8;
 }
 
+/* Level 0..128 of a packed signed little-endian 24-bit sample: its magnitude over 2^16. */
+static inline uint32_t level_24(const unsigned char* p) {
+    int32_t s = (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16);
+    if (s >= 0x800000) s -= 0x1000000;
+    return (uint32_t)(s < 0 ? -s : s) >> 16;
+}
+
+/* Level 0..128 of a signed little-endian 32-bit sample: its magnitude over 2^24. */
+static inline uint32_t level_32(const unsigned char* p) {
+    uint32_t bits =
+        (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+    int64_t s = bits >= 0x80000000u ? (int64_t)bits - 0x100000000 : (int64_t)bits;
+    return (uint32_t)((s < 0 ? -s : s) >> 24);
+}
+
+/* Level 0..128 of a little-endian 32-bit float sample (full scale 1.0): its magnitude times
+   128, truncated; 128 at and beyond full scale, 0 for a NaN. */
+static inline uint32_t level_float(const unsigned char* p) {
+    uint32_t bits =
+        (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+    float x;
+    memcpy(&x, &bits, sizeof x);
+    if (x < 0) x = -x;
+    if (!(x < 1.0f)) return x >= 1.0f ? 128 : 0;
+    return (uint32_t)(x * 128.0f);
+}
+
+/* The sum of channel c (from 0) in the accumulators. */
+static uint32_t* channel_sum(LevelAccumulators& acc, unsigned c) {
+    return c == 0 ? &acc.left_sum : c == 1 ? &acc.right_sum : &acc.more_sums[c - 2];
+}
+
+/* Adds the levels of frames frames of channels samples of size bytes each, channel c into
+   sums[c]. */
+template <uint32_t (*level)(const unsigned char*), size_t size>
+static void sum_frame_levels(const unsigned char* p, size_t frames, size_t channels,
+                             uint32_t* sums) {
+    for (size_t f = 0; f < frames; f++)
+        for (size_t c = 0; c < channels; c++, p += size)
+            sums[c] += level(p);
+}
+
+/* measure_levels for more than 2 channels or more than 16 bits. */
+static void measure_wide_levels(const unsigned char* p, uint32_t byte_count) {
+    const RecordingSettings& s = recording_settings;
+    size_t channels = s.format.nChannels < CHANNELS_MAX ? s.format.nChannels : CHANNELS_MAX;
+    size_t sample_bytes = s.format.wBitsPerSample / 8;
+    size_t frames = byte_count / s.format.nBlockAlign;
+    uint32_t sums[CHANNELS_MAX] = {0};
+    if (s.float_samples)
+        sum_frame_levels<level_float, 4>(p, frames, channels, sums);
+    else if (sample_bytes == 4)
+        sum_frame_levels<level_32, 4>(p, frames, channels, sums);
+    else if (sample_bytes == 3)
+        sum_frame_levels<level_24, 3>(p, frames, channels, sums);
+    else if (sample_bytes == 2)
+        sum_frame_levels<level_16, 2>(p, frames, channels, sums);
+    else
+        sum_frame_levels<level_8, 1>(p, frames, channels, sums);
+    for (unsigned c = 0; c < channels; c++)
+        *channel_sum(level_accumulators, c) += sums[c];
+    level_accumulators.frames += (uint32_t)frames;
+}
+
 /* Adds the levels of count samples of size bytes each into sums[0] (samples 0, 2, 4, ...) and
    sums[1] (samples 1, 3, 5, ...). The sums wrap modulo 2^32 exactly as one running sum would. */
 template <uint32_t (*level)(const unsigned char*), size_t size>
@@ -53,6 +118,10 @@ static void sum_levels(const unsigned char* p, size_t count, uint32_t sums[2]) {
 
 void measure_levels(const void* data, uint32_t byte_count) {
     const WAVEFORMATEX& format = recording_settings.format;
+    if (format.nChannels > 2 || format.wBitsPerSample > 16) {
+        measure_wide_levels((const unsigned char*)data, byte_count);
+        return;
+    }
     size_t sample_bytes = format.wBitsPerSample == 8 ? 1 : 2;
     size_t channels = format.nChannels == 1 ? 1 : 2;
     /* Only whole frames are read: a buffer that ends inside a frame is not read past its end. */
@@ -90,8 +159,9 @@ void show_progress(uint32_t count, uint32_t total) {
     int length =
         snprintf(line, sizeof line, "\r%3d:%02d:%02d  Avg Level:%4u", (int)(remaining / 3600),
                  (int)(remaining / 60 % 60), (int)(remaining % 60), acc.left_sum / divisor);
-    if (s.format.nChannels == 2)
-        snprintf(line + length, sizeof line - (size_t)length, "%4u", acc.right_sum / divisor);
+    for (unsigned c = 1; c < s.format.nChannels && c < CHANNELS_MAX; c++)
+        length += snprintf(line + length, sizeof line - (size_t)length, "%4u",
+                           *channel_sum(acc, c) / divisor);
     /* One write per line, pushed out at once whatever buffering standard error was given. */
     fputs(line, stderr);
     fflush(stderr);
@@ -99,6 +169,7 @@ void show_progress(uint32_t count, uint32_t total) {
 
     acc.left_sum = 0;
     acc.right_sum = 0;
+    memset(acc.more_sums, 0, sizeof acc.more_sums);
     acc.frames = 0;
 }
 

@@ -8,13 +8,15 @@ struct LevelAccumulators {
     uint32_t right_sum;           /* sample levels of channel 2 (stereo only) */
     uint32_t frames;              /* sample frames measured since the last line */
     uint32_t last_progress_count; /* buffer count of the last printed line */
+    uint32_t more_sums[6];        /* sample levels of channels 3 to 8 */
     uint32_t line_open;           /* 1 while a progress line is on the screen without its end */
 };
 
 /* Sums since the last progress line; main thread only. */
 extern LevelAccumulators level_accumulators;
 
-/* Adds the levels (0..128) of one buffer of samples in the recording format. */
+/* Adds the levels (0..128: the magnitude relative to full scale, times 128, truncated) of one
+   buffer of samples in the recording format, each channel to its own sum. */
 void measure_levels(const void* data, uint32_t byte_count);
 
 /* Redraws the countdown line for count of total capture buffers, at count 1 and at every whole

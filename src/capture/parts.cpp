@@ -138,18 +138,19 @@ void name_first_part(void) {
 
 /* Opens path without a stream buffer (as the first file is) at target bytes with its blocks
    reserved, positioned at 0. Returns null after removing a file it created. */
-static FILE* open_part(const char* path, uint32_t target, bool* created) {
+static FILE* open_part(const char* path, uint64_t target, bool* created) {
     if (lock_output_file(path, created) != 0) return nullptr;
     uint64_t existing = 0;
     if (query_file_size(path, &existing) != 0) existing = 0;
     FILE* stream = open_file_stream(path, existing != 0 ? "r+b" : "wb");
     if (stream) setvbuf(stream, nullptr, _IONBF, 0);
     bool sized = stream != nullptr;
-    if (sized && target < existing) sized = resize_stream_file(stream, target) == 0;
+    if (sized && target < existing) sized = resize_stream_file(stream, (int64_t)target) == 0;
     if (sized && target > existing)
         sized = seek_stream(stream, (int64_t)target - 1) == 0 && fputc(44, stream) != EOF &&
                 fflush(stream) == 0;
-    if (sized) sized = reserve_stream_file(stream, target) >= 0 && seek_stream(stream, 0) == 0;
+    if (sized)
+        sized = reserve_stream_file(stream, (int64_t)target) >= 0 && seek_stream(stream, 0) == 0;
     if (sized) return stream;
     if (stream) fclose(stream);
     if (*created) remove_file(path);
@@ -157,12 +158,8 @@ static FILE* open_part(const char* path, uint32_t target, bool* created) {
 }
 
 /* Bytes of a file of `buffers` capture buffers, header included, as emit_wave_header counts. */
-static uint32_t file_length(uint32_t buffers) {
-    const RecordingSettings& s = recording_settings;
-    uint32_t per_second = (uint32_t)s.buffers_per_second;
-    uint32_t base = (s.format.nSamplesPerSec / per_second) * s.format.nBlockAlign;
-    return (buffers / per_second) * s.format.nAvgBytesPerSec + (buffers % per_second) * base +
-           WAVE_HEADER_SIZE;
+static uint64_t file_length(uint32_t buffers) {
+    return wave_data_size(buffers) + wave_header_size();
 }
 
 /* Prepares the part after the current one, which begins after `done` buffers of the take and
@@ -237,9 +234,9 @@ static void cut_back_part(uint32_t buffers, uint32_t bytes) {
     DiskWriteBuffer& out = disk_write_buffer;
     flush_output();
     if (seek_stream(out.stream, 0) != 0) return;
-    uint32_t length = emit_wave_header_bytes(file_length(buffers) - WAVE_HEADER_SIZE + bytes);
+    uint64_t length = emit_wave_header_bytes(wave_data_size(buffers) + bytes);
     flush_output();
-    resize_stream_file(out.stream, length);
+    resize_stream_file(out.stream, (int64_t)length);
 }
 
 /* The seconds a device's loss text gives ("... 0.8 s ..."), or a negative number. */
@@ -290,9 +287,9 @@ PartStep part_after_loss(uint32_t completed, uint32_t bytes, const char* text) {
         prepare_part(completed, start_after(completed));
         if (t.failed) return PART_TAKE_ENDS;
     } else if (buffers != t.next.buffers) {
-        uint32_t target = file_length(buffers);
-        if (resize_stream_file(t.next.stream, target) != 0 ||
-            reserve_stream_file(t.next.stream, target) < 0) {
+        uint64_t target = file_length(buffers);
+        if (resize_stream_file(t.next.stream, (int64_t)target) != 0 ||
+            reserve_stream_file(t.next.stream, (int64_t)target) < 0) {
             strcpy(t.failed_path, t.next.path);
             t.failed = true;
             return PART_TAKE_ENDS;
@@ -319,9 +316,9 @@ static void drop_prepared_part(void) {
         FILE* current = out.stream;
         flush_output();
         out.stream = t.next.stream;
-        uint32_t length = emit_wave_header(0);
+        uint64_t length = emit_wave_header(0);
         flush_output();
-        resize_stream_file(out.stream, length);
+        resize_stream_file(out.stream, (int64_t)length);
         out.stream = current;
     }
     fclose(t.next.stream);

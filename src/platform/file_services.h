@@ -52,5 +52,6 @@ void guard_standard_descriptors(void);
    (empty) when it is missing. Sets *created when it did. Returns 0 when locked, 1 when another
    process holds the lock (nothing is changed then), -1 when the file cannot be opened (errno says
    why). The process holds up to OUTPUT_LOCKS such locks (in parts: the part being recorded and the
-   one prepared ahead): a new call first lets the oldest one go. Main thread. */
+   one prepared ahead): a new call first lets the oldest one go, and a lock the process already
+   holds on the same file. Main thread. */
 int lock_output_file(const char* path, bool* created);

@@ -9,6 +9,7 @@
 #endif
 #include <windows.h>
 #include <mmsystem.h>
+#include <mmreg.h>
 #else
 #include "platform/win32_compat.h"
 #endif

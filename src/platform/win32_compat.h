@@ -38,10 +38,10 @@ typedef const char* LPCSTR;
 
 typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrl_type);
 
-/* Adds (add TRUE) or removes a handler. Handlers run newest first on a thread of their own; one
-   that returns TRUE ends the event, FALSE passes it on, and the last word is the default action
-   (the process ends). SIGINT is CTRL_C_EVENT, SIGQUIT CTRL_BREAK_EVENT, SIGHUP CTRL_CLOSE_EVENT
-   and SIGTERM CTRL_SHUTDOWN_EVENT. */
+/* Adds a handler (add TRUE; removal and the null handler are refused). Handlers run newest
+   first on a thread of their own; one that returns TRUE ends the event, FALSE passes it on, and
+   the last word is the default action (the process ends). SIGINT is CTRL_C_EVENT, SIGQUIT
+   CTRL_BREAK_EVENT, SIGHUP CTRL_CLOSE_EVENT and SIGTERM CTRL_SHUTDOWN_EVENT. */
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 
 /* ---- kernel events -------------------------------------------------------------------- */
@@ -69,15 +69,37 @@ typedef HWAVEIN* LPHWAVEIN;
 #pragma pack(push, 1)
 typedef struct tWAVEFORMATEX {
     WORD wFormatTag;       /* WAVE_FORMAT_PCM */
-    WORD nChannels;        /* 1 or 2 */
+    WORD nChannels;        /* samples a frame */
     DWORD nSamplesPerSec;  /* sample frames per second */
     DWORD nAvgBytesPerSec; /* nBlockAlign * nSamplesPerSec */
     WORD nBlockAlign;      /* bytes per sample frame */
-    WORD wBitsPerSample;   /* 8 or 16 */
-    WORD cbSize;           /* extra format bytes, 0 for PCM */
+    WORD wBitsPerSample;   /* bits a sample */
+    WORD cbSize;           /* extra format bytes: 0 for PCM, 22 for WAVE_FORMAT_EXTENSIBLE */
 } WAVEFORMATEX, *LPWAVEFORMATEX;
 #pragma pack(pop)
 typedef const WAVEFORMATEX* LPCWAVEFORMATEX;
+
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID;
+
+/* The format for more than 2 channels or more than 16 bits: a WAVEFORMATEX with wFormatTag
+   WAVE_FORMAT_EXTENSIBLE and cbSize 22, then these fields. */
+#pragma pack(push, 1)
+typedef struct {
+    WAVEFORMATEX Format; /* the common fields */
+    union {
+        WORD wValidBitsPerSample; /* bits of each container that hold the sample */
+        WORD wSamplesPerBlock;    /* compressed formats only */
+        WORD wReserved;
+    } Samples;
+    DWORD dwChannelMask; /* SPEAKER_* bits, one per channel, in channel order */
+    GUID SubFormat;      /* KSDATAFORMAT_SUBTYPE_PCM or _IEEE_FLOAT */
+} WAVEFORMATEXTENSIBLE, *PWAVEFORMATEXTENSIBLE;
+#pragma pack(pop)
 
 typedef struct wavehdr_tag {
     LPSTR lpData;               /* the caller's audio bytes */
@@ -91,6 +113,18 @@ typedef struct wavehdr_tag {
 } WAVEHDR, *LPWAVEHDR;
 
 #define WAVE_FORMAT_PCM 1
+#define WAVE_FORMAT_IEEE_FLOAT 3
+#define WAVE_FORMAT_EXTENSIBLE 0xFFFE
+
+#define SPEAKER_FRONT_LEFT 0x1u
+#define SPEAKER_FRONT_RIGHT 0x2u
+#define SPEAKER_FRONT_CENTER 0x4u
+#define SPEAKER_LOW_FREQUENCY 0x8u
+#define SPEAKER_BACK_LEFT 0x10u
+#define SPEAKER_BACK_RIGHT 0x20u
+#define SPEAKER_BACK_CENTER 0x100u
+#define SPEAKER_SIDE_LEFT 0x200u
+#define SPEAKER_SIDE_RIGHT 0x400u
 #define WAVE_MAPPER ((UINT)-1)
 #define CALLBACK_NULL 0x00000000u
 #define CALLBACK_FUNCTION 0x00030000u

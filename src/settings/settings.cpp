@@ -17,6 +17,7 @@ const RecordingSettings default_settings = {
     {0, 2, 44100, 0, 0, 16, 0},
     0,  /* prompt */
     0,  /* quiet */
+    0,  /* float_samples */
     "", /* output_path */
     "", /* device_name */
     0,  /* part_seconds */
@@ -44,8 +45,9 @@ static const char usage_text[] =
     "            if already exists to avoid allocation time.\n"
     "{/opts}:\n"
     "  -?        This message.\n"
-    "  -b{8|16}  Bits/Sample: 8 or 16 (default %d).\n"
-    "  -c{1|2}   Number of channels: 1= mono, 2= stereo (default %d)\n"
+    "  -b{nn}    Bits/Sample: 8, 16, 24, 32, or 32f for float (default %d).\n"
+    "  -c{n}     Number of channels: 1= mono, 2= stereo, up to "
+        NUMBER_TEXT(CHANNELS_MAX) " (default %d)\n"
     "  -f{nnn}   Capture samples/sec: e.g., 22050 (default %d)\n"
     "  -s{nn}    Number of seconds to capture (default %d).\n"
     "  -t{nn}    Record in parts of nn seconds: file-0001.wav, file-0002.wav, ...\n"
@@ -117,6 +119,21 @@ static bool apply_extended_switch(const char* argument) {
     }
 }
 
+/* Applies "-b": 8, 16, 24 or 32-bit integers, or "32f" for 32-bit float. */
+static bool apply_bits_switch(const char* argument) {
+    RecordingSettings& s = recording_settings;
+    int32_t value = read_decimal(argument + 2);
+    const char* end = argument + 2;
+    while (*end >= '0' && *end <= '9')
+        end++;
+    bool is_float = fold_letter(*end) == 'F';
+    if (is_float ? value != 32 : value != 8 && value != 16 && value != 24 && value != 32)
+        return false;
+    s.format.wBitsPerSample = (WORD)value;
+    s.float_samples = is_float;
+    return true;
+}
+
 /* Takes the value of -f: a rate from 1 to MAX_SAMPLE_RATE as written (a value beyond 32 bits
    does not wrap into range). Returns false for any other. */
 static bool take_rate(const char* text) {
@@ -176,13 +193,11 @@ static bool apply_switch(const char* argument) {
         s.part_seconds = value;
         return true;
     case 'C':
-        if (value != 1 && value != 2) return false;
+        if (value < 1 || value > CHANNELS_MAX) return false;
         s.format.nChannels = (WORD)value;
         return true;
     case 'B':
-        if (value != 8 && value != 16) return false;
-        s.format.wBitsPerSample = (WORD)value;
-        return true;
+        return apply_bits_switch(argument);
     case 'H':
         print_usage();
         exit(0);
@@ -216,6 +231,30 @@ static void take_file_name(const char* argument) {
     strcpy(s.output_path, argument);
 }
 
+/* The sub-formats of WAVE_FORMAT_EXTENSIBLE: KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT, the
+   format tag followed by the common suffix. */
+static const GUID pcm_subformat = {
+    WAVE_FORMAT_PCM, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+static const GUID float_subformat = {
+    WAVE_FORMAT_IEEE_FLOAT, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+/* The speaker mask for 1..8 channels: mono, stereo, 3.0, quad, 5.0, 5.1, 6.1, 7.1. */
+static const DWORD speaker_masks[CHANNELS_MAX + 1] = {
+    0,
+    SPEAKER_FRONT_CENTER,
+    SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT,
+    SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER,
+    SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT,
+    SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_BACK_LEFT |
+        SPEAKER_BACK_RIGHT,
+    SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_LOW_FREQUENCY |
+        SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT,
+    SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_LOW_FREQUENCY |
+        SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT | SPEAKER_BACK_CENTER,
+    SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT | SPEAKER_FRONT_CENTER | SPEAKER_LOW_FREQUENCY |
+        SPEAKER_BACK_LEFT | SPEAKER_BACK_RIGHT | SPEAKER_SIDE_LEFT | SPEAKER_SIDE_RIGHT,
+};
+
 void derive_wave_format(void) {
     RecordingSettings& s = recording_settings;
     if (s.seconds > 0 && s.queue_seconds > s.seconds) s.queue_seconds = s.seconds;
@@ -223,6 +262,14 @@ void derive_wave_format(void) {
     s.format.nAvgBytesPerSec = s.format.nBlockAlign * s.format.nSamplesPerSec;
     s.format.wFormatTag = WAVE_FORMAT_PCM;
     s.format.cbSize = 0;
+    if (s.format.nChannels <= 2 && s.format.wBitsPerSample <= 16 && !s.float_samples) return;
+    WAVEFORMATEXTENSIBLE& extensible = s.format_extensible;
+    s.format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    s.format.cbSize = (WORD)(sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX));
+    extensible.Samples.wValidBitsPerSample = s.format.wBitsPerSample;
+    extensible.dwChannelMask =
+        s.format.nChannels <= CHANNELS_MAX ? speaker_masks[s.format.nChannels] : 0;
+    extensible.SubFormat = s.float_samples ? float_subformat : pcm_subformat;
 }
 
 void parse_switches(int argc, char** argv) {

@@ -15,16 +15,21 @@
 #define BUFFERS_PER_SECOND_MIN 1  /* -#b */
 #define BUFFERS_PER_SECOND_MAX 20 /* -#b */
 #define WRITE_SIZE_UNIT 512       /* -#w: at least this, and rounded down to a multiple of it */
+#define CHANNELS_MAX 8            /* -c */
 
 struct RecordingSettings {
-    int32_t seconds;                    /* length of the take in seconds, 0 = until stopped (-s) */
-    int32_t queue_seconds;              /* seconds of audio queued at the device (-#q) */
-    int32_t buffers_per_second;         /* capture buffers per second of audio (-#b) */
-    int32_t device_number;              /* input device id plus one; 0 is WAVE_MAPPER (-i) */
-    int32_t write_size;                 /* bytes in each disk write, a multiple of 512 (-#w) */
-    WAVEFORMATEX format;                /* capture format, handed to the device unchanged */
+    int32_t seconds;            /* length of the take in seconds, 0 = until stopped (-s) */
+    int32_t queue_seconds;      /* seconds of audio queued at the device (-#q) */
+    int32_t buffers_per_second; /* capture buffers per second of audio (-#b) */
+    int32_t device_number;      /* input device id plus one; 0 is WAVE_MAPPER (-i) */
+    int32_t write_size;         /* bytes in each disk write, a multiple of 512 (-#w) */
+    union {
+        WAVEFORMATEX format;                    /* capture format, handed to the device unchanged */
+        WAVEFORMATEXTENSIBLE format_extensible; /* the same, when format.cbSize is 22 */
+    };
     int32_t prompt;                     /* wait for a key before recording starts (-p) */
     int32_t quiet;                      /* no level metering and no progress line (-q) */
+    int32_t float_samples;              /* 32-bit float samples instead of integers (-b32f) */
     char output_path[OUTPUT_PATH_SIZE]; /* output path, or "-" for standard output */
     char device_name[DEVICE_NAME_SIZE]; /* input device named by -i, or "" for device_number */
     int32_t part_seconds;               /* length of each part in seconds, 0 = one file (-t) */
@@ -50,7 +55,10 @@ void parse_switches(int argc, char** argv);
 /* Prints the usage text with the current settings to standard output. */
 void print_usage(void);
 
-/* Completes the wave format from channels, bits and rate, and caps queue_seconds at seconds. */
+/* Completes the wave format from channels, bits, float_samples and rate, and caps queue_seconds
+   at seconds. 8 or 16 bits on 1 or 2 channels is plain PCM with cbSize 0; more bits, float or
+   more channels is WAVE_FORMAT_EXTENSIBLE with cbSize 22, every bit valid, the standard speaker
+   mask for the channel count, and the PCM or IEEE-float sub-format. */
 void derive_wave_format(void);
 
 /* The runtime's plain text-to-integer reading: leading white space, an optional sign, digits up

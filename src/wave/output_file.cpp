@@ -15,18 +15,17 @@
 #include "wave/write_buffer.h"
 
 /* Ends the process when the full recording cannot be described by a wave header: its buffer
-   count must fit the signed 32-bit count, and its file length, header included, the 32-bit
-   length that preparation and the cut-back work with (which also keeps the RIFF size in range). */
+   count must fit the signed 32-bit count. Its sizes always fit RF64's 64-bit fields: at most
+   2^31 buffers of at most a second of audio at a 32-bit byte rate stay below 2^63 bytes. */
 static void refuse_unrepresentable_length(void) {
     const RecordingSettings& s = recording_settings;
-    /* In parts, a part has to fit, and the take's buffer count the count the capture keeps. */
-    int32_t seconds = s.part_seconds > 0 ? s.part_seconds : s.seconds;
-    int64_t buffer_count = (int64_t)seconds * s.buffers_per_second;
-    int64_t data_size = (int64_t)seconds * s.format.nAvgBytesPerSec;
-    if (buffer_count > INT32_MAX || data_size + WAVE_HEADER_SIZE > (int64_t)UINT32_MAX)
-        fatal_error("Recording too long for a wave file: %d seconds\n", seconds);
-    if ((int64_t)s.seconds * s.buffers_per_second > INT32_MAX)
-        fatal_error("Recording too long for a wave file: %d seconds\n", s.seconds);
+    int64_t buffer_count = (int64_t)s.seconds * s.buffers_per_second;
+    /* In parts, a part's count as well as the take's. */
+    if (buffer_count > INT32_MAX || (int64_t)s.part_seconds * s.buffers_per_second > INT32_MAX)
+        fatal_error(
+            "Recording too long for a wave file: %d seconds (at most %d at %d buffers/sec)\n",
+            buffer_count > INT32_MAX ? s.seconds : s.part_seconds, INT32_MAX / s.buffers_per_second,
+            s.buffers_per_second);
 }
 
 /* Adds ".wav" to output_path when its last component has no extension. A path that would not
@@ -67,11 +66,11 @@ static void remove_created_output(void) {
 
 /* Gives the open file the length target: cut back when longer, grown by writing its last byte
    when shorter. Returns the stream to use from now on, reopened when the size changed. */
-static FILE* size_output(FILE* stream, uint64_t existing, uint32_t target) {
+static FILE* size_output(FILE* stream, uint64_t existing, uint64_t target) {
     const char* path = recording_settings.output_path;
     if (target == existing) return stream;
     if (target < existing) {
-        if (resize_stream_file(stream, target) != 0) preparation_failed(stream);
+        if (resize_stream_file(stream, (int64_t)target) != 0) preparation_failed(stream);
     } else {
         if (seek_stream(stream, (int64_t)target - 1) != 0) preparation_failed(stream);
         if (fputc(44, stream) == EOF) preparation_failed(stream);
@@ -91,7 +90,7 @@ void open_output(void) {
     out.pending = 0;
     out.buffer = (char*)malloc((size_t)s.write_size);
     if (!out.buffer) fatal_error("Couldn't allocate disk output buffer\n");
-    uint32_t target = emit_wave_header(first_file_buffers());
+    uint64_t target = emit_wave_header(first_file_buffers());
 
     if (s.output_path[0] == '-') {
         /* Unbuffered for the same reason as open_stream. */
@@ -121,7 +120,7 @@ void open_output(void) {
     }
 
     stream = size_output(stream, existing, target);
-    if (reserve_stream_file(stream, target) < 0) preparation_failed(stream);
+    if (reserve_stream_file(stream, (int64_t)target) < 0) preparation_failed(stream);
     if (seek_stream(stream, 0) != 0) preparation_failed(stream);
     out.stream = stream;
     out.header_offset = 0;

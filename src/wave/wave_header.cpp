@@ -1,52 +1,30 @@
-// The RIFF/WAVE header: its 44-byte image and the rule that gives the data length of a count of
-// capture buffers.
+// The RIFF/WAVE header, plain or RF64 with a plain or extensible format chunk, and the rule that
+// gives the data length of a count of capture buffers.
 #include "wave/wave_header.h"
+
+#include <cstring>
 
 #include "settings/settings.h"
 #include "wave/write_buffer.h"
 
-/* The header as it lies in the file. Every number is stored little-endian byte by byte, so the
-   image is the same on every host and has no padding. */
-struct WaveHeaderTemplate {
-    char riff_id[4];                  /* "RIFF" */
-    unsigned char riff_size[4];       /* data size + 36 */
-    char wave_fmt_ids[8];             /* "WAVE" and the format chunk id "fmt " */
-    unsigned char format_size[4];     /* 16: the format chunk has no cbSize */
-    unsigned char format_tag[2];      /* wFormatTag (1, PCM) */
-    unsigned char channels[2];        /* nChannels */
-    unsigned char samples_per_sec[4]; /* nSamplesPerSec */
-    unsigned char bytes_per_sec[4];   /* nAvgBytesPerSec */
-    unsigned char block_align[2];     /* nBlockAlign */
-    unsigned char bits_per_sample[2]; /* wBitsPerSample */
-    char data_id[4];                  /* "data" */
-    unsigned char data_size[4];       /* bytes of audio that follow */
+#define RIFF_SIZE_MAX 0xFFFFFFFFu /* also RF64's mark for "see the ds64 chunk" */
+#define HEADER_SIZE_MAX (WAVE_HEADER_SIZE + FMT_EXTENSIBLE_EXTRA + DS64_CHUNK_SIZE)
+
+/* The header image under construction: every number stored little-endian byte by byte, so the
+   image is the same on every host. */
+struct HeaderImage {
+    unsigned char bytes[HEADER_SIZE_MAX]; /* the header so far */
+    uint32_t length;                      /* bytes used */
 };
 
-static_assert(sizeof(WaveHeaderTemplate) == WAVE_HEADER_SIZE, "the header image is 44 bytes");
-
-static WaveHeaderTemplate wave_header_template = {
-    {'R', 'I', 'F', 'F'},
-    {0},
-    {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '},
-    {0},
-    {0},
-    {0},
-    {0},
-    {0},
-    {0},
-    {0},
-    {'d', 'a', 't', 'a'},
-    {0},
-};
-
-static void put_le16(unsigned char* to, uint16_t value) {
-    to[0] = (unsigned char)(value & 0xFF);
-    to[1] = (unsigned char)(value >> 8);
+static void put_id(HeaderImage* image, const char* id) {
+    memcpy(image->bytes + image->length, id, 4);
+    image->length += 4;
 }
 
-static void put_le32(unsigned char* to, uint32_t value) {
-    for (int i = 0; i < 4; i++)
-        to[i] = (unsigned char)((value >> (8 * i)) & 0xFF);
+static void put_le(HeaderImage* image, uint64_t value, int size) {
+    for (int i = 0; i < size; i++)
+        image->bytes[image->length++] = (unsigned char)((value >> (8 * i)) & 0xFF);
 }
 
 /* Every buffer holds the base; the first of every second also holds the extra. */
@@ -67,33 +45,78 @@ uint64_t capture_buffer_start(uint32_t rate, uint32_t per_second, uint64_t index
     return index * base_frames(rate, per_second) + seconds_begun * extra_frames(rate, per_second);
 }
 
-uint32_t emit_wave_header(int32_t buffer_count) {
+uint64_t wave_data_size(int64_t buffer_count) {
     const WAVEFORMATEX& format = recording_settings.format;
-    const int32_t per_second = recording_settings.buffers_per_second;
-
-    /* Whole seconds at the exact byte rate, then the buffers of an unfinished second at the base
-       buffer length. The count is divided as a signed number; the products wrap at 32 bits. */
-    uint32_t whole_seconds = (uint32_t)(buffer_count / per_second);
-    uint32_t extra_buffers = (uint32_t)(buffer_count % per_second);
-    uint32_t base_buffer =
-        base_frames(format.nSamplesPerSec, (uint32_t)per_second) * format.nBlockAlign;
-    return emit_wave_header_bytes(whole_seconds * format.nAvgBytesPerSec +
-                                  base_buffer * extra_buffers);
+    const int64_t per_second = recording_settings.buffers_per_second;
+    uint64_t whole_seconds = (uint64_t)(buffer_count / per_second);
+    uint64_t extra_buffers = (uint64_t)(buffer_count % per_second);
+    uint64_t base_buffer =
+        (uint64_t)base_frames(format.nSamplesPerSec, (uint32_t)per_second) * format.nBlockAlign;
+    return whole_seconds * format.nAvgBytesPerSec + base_buffer * extra_buffers;
 }
 
-uint32_t emit_wave_header_bytes(uint32_t data_size) {
-    const WAVEFORMATEX& format = recording_settings.format;
-    WaveHeaderTemplate& header = wave_header_template;
+static bool format_is_extensible(void) {
+    return recording_settings.format.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+}
 
-    put_le32(header.format_size, 16);
-    put_le16(header.format_tag, format.wFormatTag);
-    put_le16(header.channels, format.nChannels);
-    put_le32(header.samples_per_sec, format.nSamplesPerSec);
-    put_le32(header.bytes_per_sec, format.nAvgBytesPerSec);
-    put_le16(header.block_align, format.nBlockAlign);
-    put_le16(header.bits_per_sample, format.wBitsPerSample);
-    put_le32(header.riff_size, data_size + RIFF_SIZE_OVER_DATA);
-    put_le32(header.data_size, data_size);
-    buffered_write(&header, WAVE_HEADER_SIZE);
-    return data_size + WAVE_HEADER_SIZE;
+bool wave_header_is_rf64(void) {
+    const RecordingSettings& s = recording_settings;
+    int32_t seconds = s.part_seconds > 0 ? s.part_seconds : s.seconds;
+    uint64_t data_size = wave_data_size((int64_t)seconds * s.buffers_per_second);
+    uint32_t plain_size = WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0);
+    return data_size + plain_size - 8 >= RIFF_SIZE_MAX;
+}
+
+uint32_t wave_header_size(void) {
+    return WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0) +
+           (wave_header_is_rf64() ? DS64_CHUNK_SIZE : 0);
+}
+
+uint64_t emit_wave_header(int32_t buffer_count) {
+    return emit_wave_header_bytes(wave_data_size(buffer_count));
+}
+
+uint64_t emit_wave_header_bytes(uint64_t data_size) {
+    const RecordingSettings& s = recording_settings;
+    const WAVEFORMATEX& format = s.format;
+    const bool extensible = format_is_extensible();
+    const bool rf64 = wave_header_is_rf64();
+    const uint64_t file_length = data_size + wave_header_size();
+    HeaderImage image;
+    image.length = 0;
+
+    put_id(&image, rf64 ? "RF64" : "RIFF");
+    put_le(&image, rf64 ? RIFF_SIZE_MAX : file_length - 8, 4);
+    put_id(&image, "WAVE");
+    if (rf64) {
+        put_id(&image, "ds64");
+        put_le(&image, DS64_CHUNK_SIZE - 8, 4);
+        put_le(&image, file_length - 8, 8);
+        put_le(&image, data_size, 8);
+        put_le(&image, data_size / format.nBlockAlign, 8); /* sample frames */
+        put_le(&image, 0, 4);                              /* no table of other chunk sizes */
+    }
+    put_id(&image, "fmt ");
+    put_le(&image, extensible ? 16 + FMT_EXTENSIBLE_EXTRA : 16, 4);
+    put_le(&image, format.wFormatTag, 2);
+    put_le(&image, format.nChannels, 2);
+    put_le(&image, format.nSamplesPerSec, 4);
+    put_le(&image, format.nAvgBytesPerSec, 4);
+    put_le(&image, format.nBlockAlign, 2);
+    put_le(&image, format.wBitsPerSample, 2);
+    if (extensible) {
+        const WAVEFORMATEXTENSIBLE& ex = s.format_extensible;
+        put_le(&image, FMT_EXTENSIBLE_EXTRA - 2, 2); /* cbSize: the 22 bytes that follow */
+        put_le(&image, ex.Samples.wValidBitsPerSample, 2);
+        put_le(&image, ex.dwChannelMask, 4);
+        put_le(&image, ex.SubFormat.Data1, 4);
+        put_le(&image, ex.SubFormat.Data2, 2);
+        put_le(&image, ex.SubFormat.Data3, 2);
+        memcpy(image.bytes + image.length, ex.SubFormat.Data4, 8);
+        image.length += 8;
+    }
+    put_id(&image, "data");
+    put_le(&image, rf64 ? RIFF_SIZE_MAX : data_size, 4);
+    buffered_write(image.bytes, (int32_t)image.length);
+    return file_length;
 }

@@ -1,11 +1,12 @@
-// The RIFF/WAVE header and the rule that turns a count of capture buffers into a data length.
+// The RIFF/WAVE header, plain or RF64, and the rule that turns a count of capture buffers into a
+// data length.
 #pragma once
 
 #include <cstdint>
 
-#define WAVE_HEADER_SIZE 44
-/* The RIFF size is the file length without "RIFF" and the size field itself. */
-#define RIFF_SIZE_OVER_DATA (WAVE_HEADER_SIZE - 8)
+#define WAVE_HEADER_SIZE 44     /* the plain header: a 16-byte "fmt " chunk, no "ds64" */
+#define FMT_EXTENSIBLE_EXTRA 24 /* cbSize, valid bits, channel mask and sub-format GUID */
+#define DS64_CHUNK_SIZE 36      /* "ds64", its size, three 64-bit sizes and a table length */
 
 /* How a recording is cut into capture buffers, at rate frames a second and per_second buffers a
    second: every buffer holds rate / per_second frames, and the first buffer of every second
@@ -17,12 +18,26 @@ uint32_t capture_buffer_frames(uint32_t rate, uint32_t per_second, uint64_t inde
 /* The first frame of buffer `index` under the same rule. */
 uint64_t capture_buffer_start(uint32_t rate, uint32_t per_second, uint64_t index);
 
-/* Builds the 44-byte header for buffer_count capture buffers from the recording settings and
-   appends it to the output with buffered_write. Returns the total file length (data size +
-   44). The data size counts the whole seconds at the exact byte rate and the buffers of an
-   unfinished second at the base length, without that second's extra frames. */
-uint32_t emit_wave_header(int32_t buffer_count);
+/* Bytes of audio in buffer_count capture buffers of the recording format: the whole seconds at
+   the exact byte rate and the buffers of an unfinished second at the base length, without that
+   second's extra frames. */
+uint64_t wave_data_size(int64_t buffer_count);
+
+/* Whether the header is RF64: when the full recording's file (in parts: a full part's) would
+   need a RIFF size of 0xFFFFFFFF or more. The choice depends on the settings only, so the header
+   staged before recording and the one the cut-back writes have the same kind and size. */
+bool wave_header_is_rf64(void);
+
+/* Bytes in the header of the recording settings: 44 plain, 68 with a WAVE_FORMAT_EXTENSIBLE
+   format chunk, 80 as RF64, 104 as both. */
+uint32_t wave_header_size(void);
+
+/* Builds the header for buffer_count capture buffers from the recording settings and appends it
+   to the output with buffered_write. Returns the total file length (data size + header size).
+   RF64 headers hold "RF64" and 0xFFFFFFFF for the RIFF and data sizes and the true 64-bit sizes
+   and sample count in their "ds64" chunk. */
+uint64_t emit_wave_header(int32_t buffer_count);
 
 /* The same header for data_size bytes of audio (a part cut at a loss keeps the whole frames
-   before it). Returns data_size + 44. */
-uint32_t emit_wave_header_bytes(uint32_t data_size);
+   before it). Returns data_size + the header size. */
+uint64_t emit_wave_header_bytes(uint64_t data_size);

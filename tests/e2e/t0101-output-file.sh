@@ -120,21 +120,28 @@ test_expect_success 'a path with no room for .wav is refused, not cut, before an
     test "$(file_size "abc/$name.wav")" = 176444
 '
 
-test_expect_success 'a recording a wave header cannot describe is refused before anything is opened' '
-    run "$WAVTAP" rec -s24348 $NO_DEVICE &&
-    test_status 255 &&
-    test_stderr_is "Recording too long for a wave file: 24348 seconds
-" &&
+test_expect_success 'a recording whose buffer count does not fit is refused before anything is opened' '
     run "$WAVTAP" rec -f1 -c1 -b8 -#b20 -s107374183 $NO_DEVICE &&
     test_status 255 &&
-    test_stderr_is "Recording too long for a wave file: 107374183 seconds
+    test_stderr_is "Recording too long for a wave file: 107374183 seconds (at most 107374182 at 20 buffers/sec)
+" &&
+    run "$WAVTAP" rec -s2147483647 $NO_DEVICE &&
+    test_status 255 &&
+    test_stderr_is "Recording too long for a wave file: 2147483647 seconds (at most 214748364 at 10 buffers/sec)
 " &&
     test ! -e rec.wav &&
+    run "$WAVTAP" nodir/rec -f1 -c1 -b8 -#b20 -s107374182 $NO_DEVICE &&
+    test_status 255 &&
+    test_stderr_is "Error opening output file: nodir/rec.wav
+"
+'
+
+test_expect_success 'past 4 GiB the take goes on to an RF64 file instead of being refused' '
     run "$WAVTAP" nodir/rec -s24347 $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
 " &&
-    run "$WAVTAP" nodir/rec -f1 -c1 -b8 -#b20 -s107374182 $NO_DEVICE &&
+    run "$WAVTAP" nodir/rec -s24348 $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
 "

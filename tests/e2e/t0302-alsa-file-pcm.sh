@@ -140,4 +140,37 @@ test_expect_success 'stalls in reading an unpaced PCM lose nothing and report no
     cmp stdout expected-data
 '
 
+# in_wave_order CHANNELS SAMPLE_BYTES BYTES: the first BYTES of the input with each frame's
+# channels moved from ALSA's surround order (FL FR RL RR FC LFE RC|SL SR) to the wave file's
+# (FL FR FC LFE BL BR BC|SL SR); 1 to 4 channels stay as they are.
+in_wave_order() {
+    python3 -c '
+import sys
+channels, size, length = (int(a) for a in sys.argv[1:4])
+data = open(sys.argv[4], "rb").read(length)
+order = {5: [0, 1, 4, 2, 3], 6: [0, 1, 4, 5, 2, 3], 7: [0, 1, 4, 5, 2, 3, 6],
+         8: [0, 1, 4, 5, 2, 3, 6, 7]}.get(channels, list(range(channels)))
+frame = channels * size
+out = bytearray()
+for at in range(0, length, frame):
+    for c in order:
+        out += data[at + c * size:at + (c + 1) * size]
+sys.stdout.buffer.write(out)
+' "$@" "$SCRATCH/input.raw"
+}
+
+# The file PCM takes any sample format and hands over the file's bytes as samples of it
+# unchanged, so the take's data are the input's bytes in every format, in the wave file's
+# channel order.
+test_expect_success 'wavtap records 24-bit, 32-bit and float takes of the file PCM, up to 8 channels, exactly' '
+    for format in 24:2:3:288000 24:6:3:864000 32:1:4:192000 32f:2:4:384000 32f:5:4:960000 32:8:4:1536000; do
+        set -- ${format//:/ } &&
+        run "$WAVTAP" rec -s1 -q -b$1 -c$2 -f48000 &&
+        test_status 0 &&
+        test_stderr_is "" &&
+        in_wave_order $2 $3 $4 >expected-input &&
+        data_is rec.wav expected-input $4 68 || exit 1
+    done
+'
+
 test_done

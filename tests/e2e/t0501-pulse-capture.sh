@@ -131,4 +131,56 @@ if [ "$tests_failed" -gt 0 ]; then
     pulse_alive "$WAVTAP_PULSE_PID" ||
         echo "# the daemon ended: $(tail -n 5 "$WAVTAP_PULSE_DIR/daemon.log" 2>/dev/null)"
 fi
+# front_pair_to_s16 FILE HEADER BITS CHANNELS: writes the first two channels of FILE's data
+# (after HEADER bytes) as raw 16-bit stereo, failing on a sample that is not a 16-bit sample
+# widened exactly (24-bit: shifted by 8; float: over 32768).
+front_pair_to_s16() {
+    python3 -c '
+import struct, sys
+path, header, bits, channels = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
+data = open(path, "rb").read()[header:]
+size = 3 if bits == "24" else 4
+frames = len(data) // (size * channels)
+out = bytearray()
+for f in range(frames):
+    for c in (0, 1):
+        at = (f * channels + c) * size
+        if bits == "24":
+            v = int.from_bytes(data[at:at + 3], "little", signed=True)
+            if v & 255:
+                sys.exit("frame %d: %d is not a widened 16-bit sample" % (f, v))
+            v >>= 8
+        else:
+            x = struct.unpack_from("<f", data, at)[0] * 32768
+            v = int(x)
+            if v != x:
+                sys.exit("frame %d: %r is not a 16-bit sample over 32768" % (f, x))
+        out += struct.pack("<h", v)
+sys.stdout.buffer.write(out)
+' "$@"
+}
+
+# The server spreads the stereo feed over 5.1 as front pair, copies of it at the back, their
+# mix in the centre and a silent LFE.
+test_expect_success 'a 6-channel float take and a 24-bit stereo take carry every frame of the stereo feed' '
+    run "$WAVTAP" rec -s2 -q -c6 -b32f &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    test "$(file_size rec.wav)" = $((68 + 88200 * 24)) &&
+    python3 -c "import struct, sys
+d = open(\"rec.wav\", \"rb\").read()[68:]
+s = struct.unpack(\"<%df\" % (len(d) // 4), d)
+f = [s[i:i + 6] for i in range(0, len(s), 6)]
+sys.exit(not all(x[4] == x[0] and x[5] == x[1] and x[3] == 0 for x in f) or not any(x[2] for x in f))" &&
+    front_pair_to_s16 rec.wav 68 32f 6 >front.raw &&
+    check_counter --raw front.raw >counter.txt &&
+    grep -qx "frames: 88200" counter.txt &&
+    { ! command -v ffprobe >/dev/null || probe_is rec.wav pcm_f32le 44100 6 5.1 2.000000; } &&
+    run "$WAVTAP" rec -s2 -q -b24 &&
+    test_status 0 &&
+    test "$(file_size rec.wav)" = $((68 + 88200 * 6)) &&
+    front_pair_to_s16 rec.wav 68 24 2 >front.raw &&
+    counter_ok --raw front.raw
+'
+
 test_done

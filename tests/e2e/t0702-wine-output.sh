@@ -67,6 +67,17 @@ test_expect_success '64-bit sizes: a new file past 2 GiB, an existing one past 4
     test "$(file_size old.wav)" = 44
 '
 
+# Past 4 GiB the header is RF64, its 64-bit sizes written by the Windows runtime's 64-bit seek
+# and size change (the file is sparse). Without a device the file is cut back to the header
+# alone, which stays RF64 with sizes of nothing; status 1 says that preparation succeeded.
+test_expect_success 'a take past 4 GiB is prepared as RF64; without a device the RF64 header stays alone' '
+    run "$WAVTAP" long -s24348 -q &&
+    test_status 1 &&
+    test "$(file_size long.wav)" = 80 &&
+    od -An -tx1 -N80 long.wav | tr -s " \n" " " >header &&
+    test_file_is header " 52 46 36 34 ff ff ff ff 57 41 56 45 64 73 36 34 1c 00 00 00 48 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 66 6d 74 20 10 00 00 00 01 00 02 00 44 ac 00 00 10 b1 02 00 04 00 10 00 64 61 74 61 ff ff ff ff "
+'
+
 test_expect_success '"-" sends exactly the header down a pipe, binary: no byte 10 made CR LF' '
     timeout 60 "$WAVTAP" - -f22026 -c1 -b8 -s1 2>stderr | cat >piped &&
     header_is piped 22026 1 8 22026 &&

@@ -98,6 +98,46 @@ rec.wav rec -s20
 stdout - -s20
 CASES
 
+# ds64_sizes_are FILE DATA_BYTES: FILE is that long with an 80-byte RF64 header, and its ds64
+# chunk holds the RIFF size, the data size and the frame count (16-bit stereo) for DATA_BYTES.
+ds64_sizes_are() {
+    test "$(head -c 4 "$1")" = RF64 &&
+        test "$(file_size "$1")" = $((80 + $2)) &&
+        test "$(od -An -tu8 -j 20 -N 24 "$1" | tr -s " \n" " ")" = " $((72 + $2)) $2 $(($2 / 4)) "
+}
+
+test_expect_success 'a take past 4 GiB is RF64, and Ctrl+C leaves it with its true 64-bit sizes' '
+    in_background "$WAVTAP" long -s24348 >stdout 2>stderr </dev/null &&
+    test_when_finished "kill -9 $pid 2>/dev/null" &&
+    wait_for_text "6:45:46" &&
+    test "$(file_size long.wav)" = 4294987280 &&
+    kill -INT $pid &&
+    wait_job $pid 20 &&
+    test_status 0 &&
+    grep -qF "*** Keyboard abort -- truncating output..." stderr &&
+    size=$(file_size long.wav) &&
+    test $(((size - 80) % 17640)) = 0 &&
+    test "$size" -gt 80 &&
+    ds64_sizes_are long.wav $((size - 80)) &&
+    tail -c +81 long.wav >data.raw &&
+    check_counter --raw data.raw >counter.txt
+'
+
+test_expect_success 'a 24-bit take through the wave mapper holds the 16-bit feed widened' '
+    run "$WAVTAP" rec -s2 -q -b24 &&
+    test_status 0 &&
+    ! grep -F "***" stderr &&
+    test "$(file_size rec.wav)" = $((68 + 529200)) &&
+    test "$(od -An -tx1 -j 20 -N 2 rec.wav)" = " fe ff" &&
+    python3 -c "import sys
+d = open(\"rec.wav\", \"rb\").read()[68:]
+sys.exit(any(d[i] for i in range(0, len(d), 3)))" &&
+    python3 -c "import sys
+d = open(\"rec.wav\", \"rb\").read()[68:]
+sys.stdout.buffer.write(b\"\".join(d[i + 1:i + 3] for i in range(0, len(d), 3)))" >data.raw &&
+    check_counter --raw data.raw >counter.txt
+'
+
 # The device list: the wave mapper, then Wine's devices for the private server. Part of a listed
 # name, in other letter case, chooses that device; each records the counter signal.
 test_expect_success '-l lists Wine'\''s devices, and -i with part of a listed name records from it' '

@@ -45,10 +45,28 @@ wave_ok() {
         readers_agree "$1" 2 44100 16 $(($2 / 4))
 }
 
-# data_is FILE INPUT BYTES: FILE holds a 44-byte header, then exactly the first BYTES of INPUT.
+# data_is FILE INPUT BYTES [HEADER]: FILE holds a header of HEADER bytes (default 44), then
+# exactly the first BYTES of INPUT.
 data_is() {
-    { [ "$(file_size "$1")" = $((44 + $3)) ] || fail "$1: $(file_size "$1") bytes, expected $((44 + $3))"; } &&
-        tail -c +45 "$1" >data &&
+    local header=${4:-44}
+    { [ "$(file_size "$1")" = $((header + $3)) ] || fail "$1: $(file_size "$1") bytes, expected $((header + $3))"; } &&
+        tail -c +$((header + 1)) "$1" >data &&
         head -c "$3" "$2" >expected-data &&
         cmp data expected-data
+}
+
+# probe_is FILE CODEC RATE CHANNELS LAYOUT DURATION: ffprobe reads FILE's audio stream as that
+# (DURATION in seconds with 6 decimals).
+probe_is() {
+    local got want="$2|$3|$4|$5|$6"
+    got=$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,channel_layout,duration \
+        -of default=noprint_wrappers=1:nokey=1 "$1" | paste -sd "|") &&
+        { [ "$got" = "$want" ] || fail "ffprobe reads $1 as $got, expected $want"; }
+}
+
+# sox_reads FILE CHANNELS RATE BITS SAMPLES ENCODING: sox --i reads that from FILE.
+sox_reads() {
+    local got want="$2|$3|$4|$5|$6"
+    got="$(sox --i -c "$1")|$(sox --i -r "$1")|$(sox --i -b "$1")|$(sox --i -s "$1")|$(sox --i -e "$1" 2>/dev/null)" &&
+        { [ "$got" = "$want" ] || fail "sox reads $1 as $got, expected $want"; }
 }

@@ -3,22 +3,79 @@
 
 usage: check_sim_signal.py FILE [--first N] [--frames N]
 
-Checks that the header agrees with the file (RIFF size + 8 and data size + 44 are the file's
-length, the format fields are consistent), and that the data are the simulated device's
-counter signal without a gap or a repeat: in frame f, channel c holds (f + c * 16384) mod 65536
-as 16-bit little-endian samples, or (f + c * 64) mod 256 as 8-bit bytes. Prints one line:
+Checks that the header agrees with the file: a plain 44-byte header, a WAVE_FORMAT_EXTENSIBLE
+"fmt " chunk of 40 bytes (68-byte header), an RF64 header with a "ds64" chunk (80 bytes), or
+both (104 bytes); the RIFF and data sizes (from "ds64" in RF64) match the file's length, the
+format fields are consistent. Then it checks that the data are the simulated device's counter
+signal without a gap or a repeat: in frame f, channel c holds the bit pattern
+(f + c * step) mod 2^bits, with step 64, 16384, 2^21, 2^29 for 8, 16, 24, 32 bits, little-endian,
+8 bits unsigned; 32-bit float holds the 24-bit pattern read as a signed value, over 2^23.
+Prints one line:
   channels=C bits=B rate=R frames=N first=F
-and exits 0; on any mismatch prints what is wrong and exits 1. --first and --frames also check
-the first frame number and the number of frames.
+(bits=32f for float) and exits 0; on any mismatch prints what is wrong and exits 1. --first and
+--frames also check the first frame number and the number of frames.
 """
 import argparse
 import struct
 import sys
 
+PCM_GUID = bytes.fromhex("0100000000001000800000aa00389b71")
+FLOAT_GUID = bytes.fromhex("0300000000001000800000aa00389b71")
+
 
 def fail(message):
     print("FAIL: " + message)
     sys.exit(1)
+
+
+def read_header(blob):
+    """Returns (header_size, data_size, channels, bits, rate, is_float) after checking them."""
+    if len(blob) < 44:
+        fail("file is %d bytes, shorter than a header" % len(blob))
+    riff, riff_size, wave = struct.unpack_from("<4sI4s", blob, 0)
+    if riff not in (b"RIFF", b"RF64") or wave != b"WAVE":
+        fail("not a RIFF or RF64 wave file")
+    at = 12
+    if riff == b"RF64":
+        ds64, ds64_size, riff_size, data_size, frames, table = struct.unpack_from(
+            "<4sIQQQI", blob, at)
+        if ds64 != b"ds64" or ds64_size != 28 or table != 0:
+            fail("RF64 without a 28-byte ds64 chunk first")
+        at += 36
+    fmt, fmt_size = struct.unpack_from("<4sI", blob, at)
+    tag, channels, rate, byte_rate, align, bits = struct.unpack_from("<HHIIHH", blob, at + 8)
+    if fmt != b"fmt " or fmt_size not in (16, 40):
+        fail("no 16- or 40-byte fmt chunk")
+    is_float = False
+    if fmt_size == 40:
+        cb_size, valid, mask = struct.unpack_from("<HHI", blob, at + 24)
+        guid = blob[at + 32:at + 48]
+        if tag != 0xFFFE or cb_size != 22 or valid != bits or guid not in (PCM_GUID, FLOAT_GUID):
+            fail("inconsistent extensible format")
+        is_float = guid == FLOAT_GUID
+    elif tag != 1:
+        fail("format tag %d in a 16-byte fmt chunk" % tag)
+    at += 8 + fmt_size
+    data_id, data_size32 = struct.unpack_from("<4sI", blob, at)
+    header_size = at + 8
+    if data_id != b"data":
+        fail("no data chunk after fmt")
+    if align != channels * bits // 8 or byte_rate != align * rate:
+        fail("inconsistent format fields")
+    if riff == b"RF64":
+        if struct.unpack_from("<I", blob, 4)[0] != 0xFFFFFFFF or data_size32 != 0xFFFFFFFF:
+            fail("RF64 sizes outside ds64 are not 0xFFFFFFFF")
+        if frames * align != data_size:
+            fail("ds64 sample count %d does not match data size %d" % (frames, data_size))
+    else:
+        data_size = data_size32
+    if riff_size != data_size + header_size - 8:
+        fail("RIFF size %d does not match data size %d" % (riff_size, data_size))
+    if data_size + header_size != len(blob):
+        fail("header says %d data bytes, the file holds %d" % (data_size, len(blob) - header_size))
+    if data_size % align:
+        fail("data size %d is not a whole number of frames" % data_size)
+    return header_size, data_size, channels, bits, rate, is_float
 
 
 def main():
@@ -29,28 +86,26 @@ def main():
     args = parser.parse_args()
     with open(args.file, "rb") as f:
         blob = f.read()
-    if len(blob) < 44:
-        fail("file is %d bytes, shorter than a header" % len(blob))
-    riff, riff_size, wave_fmt, fmt_size = struct.unpack_from("<4sI8sI", blob, 0)
-    tag, channels, rate, byte_rate, align, bits = struct.unpack_from("<HHIIHH", blob, 20)
-    data_id, data_size = struct.unpack_from("<4sI", blob, 36)
-    if riff != b"RIFF" or wave_fmt != b"WAVEfmt " or data_id != b"data" or fmt_size != 16:
-        fail("not a 44-byte PCM wave header")
-    if tag != 1 or align != channels * bits // 8 or byte_rate != align * rate:
-        fail("inconsistent format fields")
-    if riff_size != data_size + 36:
-        fail("RIFF size %d does not match data size %d" % (riff_size, data_size))
-    if data_size + 44 != len(blob):
-        fail("header says %d data bytes, the file holds %d" % (data_size, len(blob) - 44))
-    if data_size % align:
-        fail("data size %d is not a whole number of frames" % data_size)
-    frames = data_size // align
-    if bits == 16:
-        modulus, step = 65536, 16384
-        samples = struct.unpack_from("<%dH" % (frames * channels), blob, 44)
-    else:
+    header_size, data_size, channels, bits, rate, is_float = read_header(blob)
+    frames = data_size // (channels * bits // 8)
+    count = frames * channels
+    if is_float:
+        modulus, step = 1 << 24, 1 << 21
+        values = struct.unpack_from("<%df" % count, blob, header_size)
+        samples = []
+        for v in values:
+            n = int(v * (1 << 23))
+            if n != v * (1 << 23) or not -(1 << 23) <= n < (1 << 23):
+                fail("float sample %r is not a 24-bit value over 2^23" % v)
+            samples.append(n % modulus)
+    elif bits == 8:
         modulus, step = 256, 64
-        samples = blob[44:]
+        samples = blob[header_size:]
+    else:
+        modulus, step = 1 << bits, {16: 1 << 14, 24: 1 << 21, 32: 1 << 29}[bits]
+        size = bits // 8
+        samples = [int.from_bytes(blob[header_size + i * size:header_size + (i + 1) * size],
+                                  "little") for i in range(count)]
     first = samples[0] if frames else 0
     for i in range(frames):
         for c in range(channels):
@@ -62,7 +117,8 @@ def main():
         fail("first frame %d, expected %d" % (first, args.first))
     if args.frames is not None and frames != args.frames:
         fail("%d frames, expected %d" % (frames, args.frames))
-    print("channels=%d bits=%d rate=%d frames=%d first=%d" % (channels, bits, rate, frames, first))
+    print("channels=%d bits=%s rate=%d frames=%d first=%d" %
+          (channels, "32f" if is_float else bits, rate, frames, first))
 
 
 main()

@@ -1,8 +1,10 @@
 // Unit tests of the level meter and the countdown line on standard error.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -85,6 +87,98 @@ TEST(MeasureLevels, TakesTheLevelOfEachSampleFormat) {
     }
 }
 
+/* The sum of channel c (from 0) in the accumulators. */
+uint32_t channel_sum(int c) {
+    const LevelAccumulators& acc = level_accumulators;
+    return c == 0 ? acc.left_sum : c == 1 ? acc.right_sum : acc.more_sums[c - 2];
+}
+
+/* The little-endian bytes of a 24- or 32-bit integer sample, or of a float. */
+void append_sample(std::vector<unsigned char>& bytes, int bits, bool is_float, double sample) {
+    uint32_t pattern = (uint32_t)(int64_t)sample;
+    if (is_float) {
+        float f = (float)sample;
+        memcpy(&pattern, &f, sizeof pattern);
+    }
+    for (int b = 0; b < bits / 8; b++)
+        bytes.push_back((unsigned char)(pattern >> (8 * b)));
+}
+
+TEST(MeasureLevels, TakesTheLevelOf24And32BitAndFloatSamples) {
+    struct Case {
+        int bits;
+        bool is_float;
+        double sample;
+        uint32_t level;
+    } cases[] = {
+        {24, false, 0, 0},
+        {24, false, 65535, 0},
+        {24, false, 65536, 1},
+        {24, false, -65535, 0},
+        {24, false, -65536, 1},
+        {24, false, 0x123456, 0x12},
+        {24, false, 8388607, 127},
+        {24, false, -8388608, 128},
+        {32, false, 0xFFFFFF, 0},
+        {32, false, 0x1000000, 1},
+        {32, false, -0x1000000, 1},
+        {32, false, 0x12345678, 0x12},
+        {32, false, 2147483647, 127},
+        {32, false, -2147483648.0, 128},
+        {32, true, 0, 0},
+        {32, true, 0.5, 64},
+        {32, true, -0.5, 64},
+        {32, true, 1.0 / 128, 1},
+        {32, true, 0.0078, 0},
+        {32, true, 0.999, 127},
+        {32, true, -1.0, 128},
+        {32, true, 1.5, 128},
+        {32, true, -INFINITY, 128},
+        {32, true, NAN, 0},
+    };
+    const size_t frames = 1001;
+    for (const Case& c : cases) {
+        for (int channels : {1, 2, 6, 8}) {
+            use_format(channels, c.bits);
+            recording_settings.float_samples = c.is_float;
+            derive_wave_format();
+            std::vector<unsigned char> bytes;
+            for (size_t i = 0; i < frames * channels; i++)
+                append_sample(bytes, c.bits, c.is_float, c.sample);
+            bytes.push_back(0); /* a partial frame is not read */
+            measure_levels(bytes.data(), (uint32_t)bytes.size());
+            SCOPED_TRACE(testing::Message() << c.bits << (c.is_float ? "-bit float " : "-bit ")
+                                            << c.sample << ", " << channels << " channel(s)");
+            for (int channel = 0; channel < 8; channel++)
+                EXPECT_EQ(channel_sum(channel), channel < channels ? c.level * frames : 0)
+                    << "channel " << channel;
+            EXPECT_EQ(level_accumulators.frames, frames);
+        }
+    }
+}
+
+TEST(MeasureLevels, KeepsEachOf8ChannelsApart) {
+    for (int bits : {8, 16, 24, 32}) {
+        use_format(8, bits);
+        std::vector<unsigned char> bytes;
+        for (int i = 0; i < 100; i++) {
+            for (int c = 0; c < 8; c++) {
+                /* level 16 * c: a magnitude of 16 * c / 128 of full scale */
+                int64_t full_scale = (int64_t)1 << (bits - 1);
+                int64_t sample = full_scale * 16 * c / 128;
+                if (bits == 8)
+                    bytes.push_back((unsigned char)(128 + sample));
+                else
+                    append_sample(bytes, bits, false, (double)(c % 2 ? -sample : sample));
+            }
+        }
+        measure_levels(bytes.data(), (uint32_t)bytes.size());
+        SCOPED_TRACE(bits);
+        for (int c = 0; c < 8; c++)
+            EXPECT_EQ(channel_sum(c), 16u * c * 100) << "channel " << c;
+    }
+}
+
 TEST(MeasureLevels, AddsToTheSumsOfEarlierBuffersAndWrapsLikeThem) {
     std::mt19937 random(7);
     for (int channels : {1, 2}) {
@@ -92,7 +186,7 @@ TEST(MeasureLevels, AddsToTheSumsOfEarlierBuffersAndWrapsLikeThem) {
             const uint32_t frame_bytes = (uint32_t)(channels * bits / 8);
             for (uint32_t length : {0u, 1u, 3u, 31u, 32u, 33u, 17640u, 40000u * 4 + 3}) {
                 use_format(channels, bits);
-                level_accumulators = {0xFFFFFF00u, 0xFFFFFFF0u, 7, 0, 0};
+                level_accumulators = {0xFFFFFF00u, 0xFFFFFFF0u, 7, 0, {}, 0};
                 std::vector<unsigned char> bytes(length);
                 for (unsigned char& b : bytes)
                     b = (unsigned char)random();
@@ -144,16 +238,16 @@ TEST(ShowProgress, FormatsTheRemainingTimeAndLevels) {
         LevelAccumulators before;
         const char* line;
     } cases[] = {
-        {2, 3600, 10, 1, {0, 0, 0, 0, 0}, "\r  1:00:00  Avg Level:   0   0"},
-        {2, 3, 1, 1, {0, 0, 0, 0, 0}, "\r  0:00:02  Avg Level:   0   0"},
-        {2, 3, 1, 3, {0, 0, 0, 0, 0}, "\r  0:00:00  Avg Level:   0   0"},
-        {2, 3661, 20, 20, {0, 0, 0, 0, 0}, "\r  1:01:00  Avg Level:   0   0"},
-        {1, 3600000, 1, 1, {0, 0, 0, 0, 0}, "\r999:59:59  Avg Level:   0"},
-        {1, 3600001, 1, 1, {0, 0, 0, 0, 0}, "\r1000:00:00  Avg Level:   0"},
-        {1, 5, 10, 1, {300, 0, 0, 0, 0}, "\r  0:00:05  Avg Level: 300"},
-        {2, 5, 10, 1, {77, 99, 1, 0, 0}, "\r  0:00:05  Avg Level:  77  99"},
-        {2, 5, 10, 1, {10, 11, 3, 0, 0}, "\r  0:00:05  Avg Level:   3   3"},
-        {2, 5, 10, 1, {123456, 1, 1, 0, 0}, "\r  0:00:05  Avg Level:123456   1"},
+        {2, 3600, 10, 1, {0, 0, 0, 0, {}, 0}, "\r  1:00:00  Avg Level:   0   0"},
+        {2, 3, 1, 1, {0, 0, 0, 0, {}, 0}, "\r  0:00:02  Avg Level:   0   0"},
+        {2, 3, 1, 3, {0, 0, 0, 0, {}, 0}, "\r  0:00:00  Avg Level:   0   0"},
+        {2, 3661, 20, 20, {0, 0, 0, 0, {}, 0}, "\r  1:01:00  Avg Level:   0   0"},
+        {1, 3600000, 1, 1, {0, 0, 0, 0, {}, 0}, "\r999:59:59  Avg Level:   0"},
+        {1, 3600001, 1, 1, {0, 0, 0, 0, {}, 0}, "\r1000:00:00  Avg Level:   0"},
+        {1, 5, 10, 1, {300, 0, 0, 0, {}, 0}, "\r  0:00:05  Avg Level: 300"},
+        {2, 5, 10, 1, {77, 99, 1, 0, {}, 0}, "\r  0:00:05  Avg Level:  77  99"},
+        {2, 5, 10, 1, {10, 11, 3, 0, {}, 0}, "\r  0:00:05  Avg Level:   3   3"},
+        {2, 5, 10, 1, {123456, 1, 1, 0, {}, 0}, "\r  0:00:05  Avg Level:123456   1"},
     };
     for (const Case& c : cases) {
         use_format(c.channels, 16, c.seconds, c.per_second);
@@ -164,6 +258,20 @@ TEST(ShowProgress, FormatsTheRemainingTimeAndLevels) {
         EXPECT_EQ(level_accumulators.frames, 0u) << c.line;
         EXPECT_EQ(level_accumulators.last_progress_count, c.count) << c.line;
     }
+}
+
+TEST(ShowProgress, ShowsOneLevelAChannelUpTo8AndClearsThemAll) {
+    use_format(8, 24);
+    level_accumulators = {8, 16, 8, 0, {24, 32, 40, 48, 56, 1024}, 0};
+    EXPECT_EQ(stderr_of([] { show_progress(1, 50); }),
+              "\r  0:00:05  Avg Level:   1   2   3   4   5   6   7 128");
+    for (int c = 0; c < 8; c++)
+        EXPECT_EQ(channel_sum(c), 0u) << c;
+    EXPECT_EQ(stderr_of([] { end_progress_line(); }), "\n");
+    use_format(6, 16);
+    level_accumulators = {8, 16, 8, 0, {24, 32, 40, 48, 56, 64}, 0};
+    EXPECT_EQ(stderr_of([] { show_progress(1, 50); }),
+              "\r  0:00:05  Avg Level:   1   2   3   4   5   6");
 }
 
 TEST(ShowProgress, PrintsNothingAndKeepsNoStateWhenQuiet) {

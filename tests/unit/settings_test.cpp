@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,48 @@ TEST(ParseSwitches, SetsTheFormatFromChannelsBitsAndRate) {
     }
 }
 
+TEST(ParseSwitches, MakesTheFormatExtensibleForMoreBitsFloatOrChannels) {
+    struct Case {
+        std::vector<std::string> args;
+        WORD tag, channels, bits, block_align;
+        DWORD mask, subformat; /* the sub-format GUID's first field: 1 PCM, 3 float */
+    } cases[] = {
+        {{"-c2", "-b16", "x"}, WAVE_FORMAT_PCM, 2, 16, 4, 0, 0},
+        {{"-c1", "-b24", "x"}, WAVE_FORMAT_EXTENSIBLE, 1, 24, 3, 0x4, 1},
+        {{"-c2", "-b32", "x"}, WAVE_FORMAT_EXTENSIBLE, 2, 32, 8, 0x3, 1},
+        {{"-c2", "-B32F", "x"}, WAVE_FORMAT_EXTENSIBLE, 2, 32, 8, 0x3, 3},
+        {{"-b32f", "-b16", "x"}, WAVE_FORMAT_PCM, 2, 16, 4, 0, 0},
+        {{"-c3", "-b8", "x"}, WAVE_FORMAT_EXTENSIBLE, 3, 8, 3, 0x7, 1},
+        {{"-c4", "x"}, WAVE_FORMAT_EXTENSIBLE, 4, 16, 8, 0x33, 1},
+        {{"-c5", "x"}, WAVE_FORMAT_EXTENSIBLE, 5, 16, 10, 0x37, 1},
+        {{"-c6", "-b32f", "x"}, WAVE_FORMAT_EXTENSIBLE, 6, 32, 24, 0x3F, 3},
+        {{"-c7", "x"}, WAVE_FORMAT_EXTENSIBLE, 7, 16, 14, 0x13F, 1},
+        {{"-c8", "-b24", "x"}, WAVE_FORMAT_EXTENSIBLE, 8, 24, 24, 0x63F, 1},
+    };
+    for (const Case& c : cases) {
+        parse(c.args);
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        EXPECT_EQ(s.format.wFormatTag, c.tag);
+        EXPECT_EQ(s.format.nChannels, c.channels);
+        EXPECT_EQ(s.format.wBitsPerSample, c.bits);
+        EXPECT_EQ(s.format.nBlockAlign, c.block_align);
+        EXPECT_EQ(s.format.nAvgBytesPerSec, c.block_align * 44100u);
+        if (c.tag == WAVE_FORMAT_PCM) {
+            EXPECT_EQ(s.format.cbSize, 0);
+            continue;
+        }
+        const WAVEFORMATEXTENSIBLE& ex = s.format_extensible;
+        const unsigned char suffix[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        EXPECT_EQ(s.format.cbSize, 22);
+        EXPECT_EQ(ex.Samples.wValidBitsPerSample, c.bits);
+        EXPECT_EQ(ex.dwChannelMask, c.mask);
+        EXPECT_EQ(ex.SubFormat.Data1, c.subformat);
+        EXPECT_EQ(ex.SubFormat.Data2, 0);
+        EXPECT_EQ(ex.SubFormat.Data3, 0x10);
+        EXPECT_EQ(memcmp(ex.SubFormat.Data4, suffix, 8), 0);
+    }
+}
+
 TEST(ParseSwitches, TakesANumberAfterIAsTheDeviceNumberAndAnythingElseAsItsName) {
     struct Case {
         std::vector<std::string> args;
@@ -182,12 +225,38 @@ using ParseSwitchesDeathTest = ::testing::Test;
 
 TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
     std::string long_name = "-i" + std::string(128, 'n');
-    const char* illegal[] = {"-#q0",         "-#q61", "-#b0",    "-#b21",    "-#w511",
-                             "-s0",          "-s-3",  "-c3",     "-c0",      "-b24",
-                             "-b0",          "-x",    "-#",      "-#x5",     "-zz",
-                             "-s4294967296", "-f0",   "-f-1",    "-f768001", "-f4295063296",
-                             "-f",           "-fx",   "--helpx", "--",       long_name.c_str(),
-                             "-t0",          "-t-5",  "-t"};
+    const char* illegal[] = {"-#q0",
+                             "-#q61",
+                             "-#b0",
+                             "-#b21",
+                             "-#w511",
+                             "-s0",
+                             "-s-3",
+                             "-c9",
+                             "-c0",
+                             "-b12",
+                             "-b0",
+                             "-x",
+                             "-#",
+                             "-#x5",
+                             "-zz",
+                             "-s4294967296",
+                             "-f0",
+                             "-f-1",
+                             "-f768001",
+                             "-f4295063296",
+                             "-f",
+                             "-fx",
+                             "--helpx",
+                             "--",
+                             "-b16f",
+                             "-b24F",
+                             "-bf",
+                             "-b64",
+                             long_name.c_str(),
+                             "-t0",
+                             "-t-5",
+                             "-t"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "pcm_format.h"
@@ -37,6 +38,53 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
                 uint32_t value = c.bits == 8 ? data[at] : (uint32_t)(data[at] | data[at + 1] << 8);
                 ASSERT_EQ((f + channel * c.channel_offset) % c.wrap, value)
                     << "frame " << f << " channel " << channel;
+            }
+        }
+        wave_source_stop(source);
+        wave_source_close(source);
+    }
+}
+
+TEST(SimSource, CountsIn24And32BitIntegersAndFloatOnUpTo8Channels) {
+    struct Case {
+        WORD bits;
+        bool is_float;
+        uint32_t channel_offset; /* each channel runs this far ahead of the one before */
+        uint64_t wrap;           /* the count wraps here */
+    };
+    const Case cases[] = {{24, false, 1u << 21, 1u << 24},
+                          {32, false, 1u << 29, 1ull << 32},
+                          {32, true, 1u << 21, 1u << 24}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bits << (c.is_float ? " float" : " bits"));
+        setenv("WAVTAP_SIM", "speed=0", 1);
+        WAVEFORMATEXTENSIBLE format = extensible_format(8000, 8, c.bits, c.is_float);
+        WaveSource* source = nullptr;
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, &format.Format, &source));
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
+        const uint32_t frames = 3000;
+        const uint32_t size = c.bits / 8;
+        std::vector<BYTE> data(frames * format.Format.nBlockAlign);
+        uint32_t got = 0;
+        while (got < data.size()) {
+            int32_t n = wave_source_read(source, &data[got], (uint32_t)(data.size() - got), 50);
+            ASSERT_GT(n, 0);
+            got += (uint32_t)n;
+        }
+        for (uint32_t f = 0; f < frames; f++) {
+            for (uint32_t channel = 0; channel < 8; channel++) {
+                const BYTE* p = &data[f * format.Format.nBlockAlign + channel * size];
+                uint32_t bits = 0;
+                for (uint32_t b = 0; b < size; b++)
+                    bits |= (uint32_t)p[b] << (8 * b);
+                uint64_t expected = (f + channel * (uint64_t)c.channel_offset) % c.wrap;
+                uint64_t value = bits;
+                if (c.is_float) {
+                    float sample;
+                    memcpy(&sample, &bits, sizeof sample);
+                    value = (uint64_t)((int64_t)(sample * 8388608.0f) + (1 << 24)) % c.wrap;
+                }
+                ASSERT_EQ(expected, value) << "frame " << f << " channel " << channel;
             }
         }
         wave_source_stop(source);

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "settings/settings.h"
 #include "wave/wave_header.h"
@@ -32,7 +33,6 @@ TEST(EmitWaveHeader, DescribesTheDataOfABufferCount) {
         {22050, 1, 8, 20, 21, 23152},             /* 1 s and one base buffer of 1102 */
         {22050, 1, 8, 20, 40, 44100},             /* whole seconds carry the extra frames */
         {8000, 2, 8, 3, 5, 16000 + 2666 * 2 * 2}, /* 8000 is not a multiple of 3 */
-        {44100, 2, 16, 10, 243480, 19904},        /* 24348 s wraps the 32-bit length */
     };
     for (const Case& c : cases) {
         recording_settings = default_settings;
@@ -45,7 +45,7 @@ TEST(EmitWaveHeader, DescribesTheDataOfABufferCount) {
         disk_write_buffer.pending = 0;
         disk_write_buffer.stream = nullptr; /* 44 bytes stay pending: nothing is written */
 
-        uint32_t length = emit_wave_header(c.buffer_count);
+        uint64_t length = emit_wave_header(c.buffer_count);
 
         const unsigned char* h = (const unsigned char*)disk_write_buffer.buffer;
         SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " ch, " << c.bits
@@ -64,6 +64,105 @@ TEST(EmitWaveHeader, DescribesTheDataOfABufferCount) {
         EXPECT_EQ(le16(h + 34), c.bits);
         EXPECT_EQ(memcmp(h + 36, "data", 4), 0);
         EXPECT_EQ(le32(h + 40), c.data_size);
+        release_output_buffer();
+    }
+}
+
+/* The bytes written as hex pairs separated by spaces. */
+std::string hex_of(const char* bytes, int32_t length) {
+    std::string text;
+    char pair[4];
+    for (int32_t i = 0; i < length; i++) {
+        snprintf(pair, sizeof pair, i == 0 ? "%02x" : " %02x", (unsigned char)bytes[i]);
+        text += pair;
+    }
+    return text;
+}
+
+TEST(EmitWaveHeader, WritesPlainExtensibleAndRf64HeadersByteForByte) {
+    struct Case {
+        uint16_t channels, bits;
+        bool is_float;
+        uint32_t rate;
+        int32_t per_second, seconds, buffer_count;
+        uint64_t file_length;
+        const char* bytes;
+    } cases[] = {
+        /* 44 bytes: 8 and 16 bits on 1 or 2 channels */
+        {1, 8, false, 8000, 10, 5, 50, 40044,
+         "52 49 46 46 64 9c 00 00 57 41 56 45 66 6d 74 20 10 00 00 00 01 00 01 00 40 1f 00 00 "
+         "40 1f 00 00 01 00 08 00 64 61 74 61 40 9c 00 00"},
+        {2, 16, false, 44100, 10, 5, 23, 405764,
+         "52 49 46 46 fc 30 06 00 57 41 56 45 66 6d 74 20 10 00 00 00 01 00 02 00 44 ac 00 00 "
+         "10 b1 02 00 04 00 10 00 64 61 74 61 d8 30 06 00"},
+        /* the longest plain 16-bit stereo take: RIFF size 4294810836 */
+        {2, 16, false, 44100, 10, 24347, 243470, 4294810844,
+         "52 49 46 46 d4 9c fd ff 57 41 56 45 66 6d 74 20 10 00 00 00 01 00 02 00 44 ac 00 00 "
+         "10 b1 02 00 04 00 10 00 64 61 74 61 b0 9c fd ff"},
+        /* 68 bytes: WAVE_FORMAT_EXTENSIBLE for 24 and 32 bits, float, and 6 or 8 channels */
+        {2, 24, false, 48000, 10, 5, 20, 576068,
+         "52 49 46 46 3c ca 08 00 57 41 56 45 66 6d 74 20 28 00 00 00 fe ff 02 00 80 bb 00 00 "
+         "00 65 04 00 06 00 18 00 16 00 18 00 03 00 00 00 01 00 00 00 00 00 10 00 80 00 00 aa "
+         "00 38 9b 71 64 61 74 61 00 ca 08 00"},
+        {1, 32, false, 96000, 10, 5, 10, 384068,
+         "52 49 46 46 3c dc 05 00 57 41 56 45 66 6d 74 20 28 00 00 00 fe ff 01 00 00 77 01 00 "
+         "00 dc 05 00 04 00 20 00 16 00 20 00 04 00 00 00 01 00 00 00 00 00 10 00 80 00 00 aa "
+         "00 38 9b 71 64 61 74 61 00 dc 05 00"},
+        {6, 32, true, 48000, 10, 5, 10, 1152068,
+         "52 49 46 46 3c 94 11 00 57 41 56 45 66 6d 74 20 28 00 00 00 fe ff 06 00 80 bb 00 00 "
+         "00 94 11 00 18 00 20 00 16 00 20 00 3f 00 00 00 03 00 00 00 00 00 10 00 80 00 00 aa "
+         "00 38 9b 71 64 61 74 61 00 94 11 00"},
+        {8, 16, false, 44100, 10, 5, 10, 705668,
+         "52 49 46 46 7c c4 0a 00 57 41 56 45 66 6d 74 20 28 00 00 00 fe ff 08 00 44 ac 00 00 "
+         "40 c4 0a 00 10 00 10 00 16 00 10 00 3f 06 00 00 01 00 00 00 00 00 10 00 80 00 00 aa "
+         "00 38 9b 71 64 61 74 61 40 c4 0a 00"},
+        /* 80 bytes: RF64 once the full take does not fit, for the take and for a cut-back */
+        {2, 16, false, 44100, 10, 24348, 243480, 4294987280,
+         "52 46 36 34 ff ff ff ff 57 41 56 45 64 73 36 34 1c 00 00 00 08 4e 00 00 01 00 00 00 "
+         "c0 4d 00 00 01 00 00 00 70 13 00 40 00 00 00 00 00 00 00 00 66 6d 74 20 10 00 00 00 "
+         "01 00 02 00 44 ac 00 00 10 b1 02 00 04 00 10 00 64 61 74 61 ff ff ff ff"},
+        {2, 16, false, 44100, 10, 24348, 20, 352880,
+         "52 46 36 34 ff ff ff ff 57 41 56 45 64 73 36 34 1c 00 00 00 68 62 05 00 00 00 00 00 "
+         "20 62 05 00 00 00 00 00 88 58 01 00 00 00 00 00 00 00 00 00 66 6d 74 20 10 00 00 00 "
+         "01 00 02 00 44 ac 00 00 10 b1 02 00 04 00 10 00 64 61 74 61 ff ff ff ff"},
+        /* 104 bytes: RF64 and extensible */
+        {2, 24, false, 48000, 10, 36000, 50, 1440104,
+         "52 46 36 34 ff ff ff ff 57 41 56 45 64 73 36 34 1c 00 00 00 60 f9 15 00 00 00 00 00 "
+         "00 f9 15 00 00 00 00 00 80 a9 03 00 00 00 00 00 00 00 00 00 66 6d 74 20 28 00 00 00 "
+         "fe ff 02 00 80 bb 00 00 00 65 04 00 06 00 18 00 16 00 18 00 03 00 00 00 01 00 00 00 "
+         "00 00 10 00 80 00 00 aa 00 38 9b 71 64 61 74 61 ff ff ff ff"},
+        {8, 32, false, 48000, 10, 2797, 5, 768104,
+         "52 46 36 34 ff ff ff ff 57 41 56 45 64 73 36 34 1c 00 00 00 60 b8 0b 00 00 00 00 00 "
+         "00 b8 0b 00 00 00 00 00 c0 5d 00 00 00 00 00 00 00 00 00 00 66 6d 74 20 28 00 00 00 "
+         "fe ff 08 00 80 bb 00 00 00 70 17 00 20 00 20 00 16 00 20 00 3f 06 00 00 01 00 00 00 "
+         "00 00 10 00 80 00 00 aa 00 38 9b 71 64 61 74 61 ff ff ff ff"},
+        {6, 32, true, 48000, 1, 3729, 3729, 4295808104,
+         "52 46 36 34 ff ff ff ff 57 41 56 45 64 73 36 34 1c 00 00 00 60 d4 0c 00 01 00 00 00 "
+         "00 d4 0c 00 01 00 00 00 80 33 ab 0a 00 00 00 00 00 00 00 00 66 6d 74 20 28 00 00 00 "
+         "fe ff 06 00 80 bb 00 00 00 94 11 00 18 00 20 00 16 00 20 00 3f 00 00 00 03 00 00 00 "
+         "00 00 10 00 80 00 00 aa 00 38 9b 71 64 61 74 61 ff ff ff ff"},
+    };
+    for (const Case& c : cases) {
+        recording_settings = default_settings;
+        recording_settings.format.nChannels = c.channels;
+        recording_settings.format.wBitsPerSample = c.bits;
+        recording_settings.float_samples = c.is_float;
+        recording_settings.format.nSamplesPerSec = c.rate;
+        recording_settings.buffers_per_second = c.per_second;
+        recording_settings.seconds = c.seconds;
+        derive_wave_format();
+        disk_write_buffer.buffer = (char*)malloc(512);
+        disk_write_buffer.pending = 0;
+        disk_write_buffer.stream = nullptr;
+
+        uint64_t length = emit_wave_header(c.buffer_count);
+
+        SCOPED_TRACE(testing::Message()
+                     << c.channels << " ch, " << c.bits << (c.is_float ? " float" : " bits") << ", "
+                     << c.seconds << " s, n=" << c.buffer_count);
+        EXPECT_EQ(hex_of(disk_write_buffer.buffer, disk_write_buffer.pending), c.bytes);
+        EXPECT_EQ(length, c.file_length);
+        EXPECT_EQ(wave_header_size(), (uint32_t)disk_write_buffer.pending);
         release_output_buffer();
     }
 }

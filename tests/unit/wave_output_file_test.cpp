@@ -177,32 +177,64 @@ void set_mono_8_bit(uint16_t rate, int32_t seconds) {
     derive_wave_format();
 }
 
-TEST_F(OpenOutput, PreparesTheTrueLengthUpTo4GiBAndRefusesBeyond) {
-    /* The largest file a 32-bit length describes: 2581 * 1664071 data bytes + 44 = 2^32 - 1.
-       A sparse file; the reservation is only asked for. */
-    set_mono_8_bit(2581, 1664071);
-    file_system_calls.seek = recording_seek;
-    file_system_calls.allocate = recording_allocate;
-    open_output();
-    EXPECT_EQ(asked.seeks, (std::vector<off_t>{(off_t)0xFFFFFFFE, 0}));
-    EXPECT_EQ(asked.reservations, (std::vector<off_t>{(off_t)0xFFFFFFFF}));
-    EXPECT_EQ(file_size(), (off_t)0xFFFFFFFF);
-    fclose(disk_write_buffer.stream);
-    release_output_buffer();
-    unlink(path.c_str());
+/* The 32-bit RIFF size field of the staged header. */
+uint32_t staged_riff_size() {
+    const unsigned char* p = (const unsigned char*)disk_write_buffer.buffer + 4;
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
 
-    /* One byte more, and the sizes whose length plus the header wraps to a few bytes in 32 bits
-       (their RIFF size, data + 36, still fits), are refused before anything is opened. */
+TEST_F(OpenOutput, PreparesTheTrueLengthOnBothSidesOfTheRiffLimit) {
+    /* Data sizes around 4 GiB, as sparse files whose reservation is only asked for. Up to a RIFF
+       size (data + 36) of 0xFFFFFFFE the file is plain RIFF, even when its length passes 2^32
+       (the lengths that once wrapped to a few bytes in 32 bits); one step more (0xFFFFFFFE
+       itself cannot be reached: data / 2 is prime) and it is RF64 with an 80-byte header. */
     struct Case {
         uint16_t rate;
         int32_t seconds;
-    } refused[] = {{2812, 1527371}, {52987, 81057}, {51989, 82613}};
-    for (const Case& c : refused) {
+        const char* kind;
+        uint64_t length;
+        uint32_t riff_size;
+    } cases[] = {
+        {2581, 1664071, "RIFF", 0xFFFFFFFFull, 0xFFFFFFF7u},
+        {2812, 1527371, "RIFF", 0x100000000ull, 0xFFFFFFF8u},
+        {51989, 82613, "RIFF", 0x100000005ull, 0xFFFFFFFDu},
+        {52987, 81057, "RF64", 4294967259ull + 80, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
+        unlink(path.c_str());
+        asked = AskedSizes();
         set_mono_8_bit(c.rate, c.seconds);
+        file_system_calls.seek = recording_seek;
+        file_system_calls.allocate = recording_allocate;
+        open_output();
+        EXPECT_EQ(asked.seeks, (std::vector<off_t>{(off_t)c.length - 1, 0}));
+        EXPECT_EQ(asked.reservations, (std::vector<off_t>{(off_t)c.length}));
+        EXPECT_EQ(file_size(), (off_t)c.length);
+        EXPECT_EQ(std::string(disk_write_buffer.buffer, 4), c.kind);
+        EXPECT_EQ(disk_write_buffer.pending, c.kind[1] == 'F' ? 80 : 44);
+        EXPECT_EQ(staged_riff_size(), c.riff_size);
+        fclose(disk_write_buffer.stream);
+        release_output_buffer();
+    }
+}
+
+TEST_F(OpenOutput, RefusesOnlyABufferCountBeyond32BitsBeforeAnythingIsOpened) {
+    struct Case {
+        int32_t seconds;
+        int32_t per_second;
+        const char* message;
+    } cases[] = {
+        {214748365, 10, "214748365 seconds \\(at most 214748364 at 10 buffers/sec\\)"},
+        {107374183, 20, "107374183 seconds \\(at most 107374182 at 20 buffers/sec\\)"},
+    };
+    for (const Case& c : cases) {
+        set_mono_8_bit(8000, c.seconds);
+        recording_settings.buffers_per_second = c.per_second;
         const std::string message =
-            "^Recording too long for a wave file: " + std::to_string(c.seconds) + " seconds\n$";
-        EXPECT_EXIT(open_output(), ::testing::ExitedWithCode(255), message) << c.rate;
-        EXPECT_EQ(file_size(), -1) << c.rate;
+            std::string("^Recording too long for a wave file: ") + c.message + "\n$";
+        EXPECT_EXIT(open_output(), ::testing::ExitedWithCode(255), message) << c.seconds;
+        EXPECT_EQ(file_size(), -1) << c.seconds;
     }
 }
 

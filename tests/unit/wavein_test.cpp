@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pcm_format.h"
+#include "platform/posix/wave_source.h"
 #include "platform/win32_compat.h"
 
 /* What the device's callback saw, in order. */
@@ -453,6 +454,61 @@ TEST(WaveInOpen, RefusesWhatTheDeviceOrTheCallerGetsWrong) {
     EXPECT_EQ(3u, waveInGetNumDevs());
     setenv("WAVTAP_SIM", "devices=3,bogus=1", 1);
     EXPECT_EQ(0u, waveInGetNumDevs());
+}
+
+TEST(WaveFormat, CapturablePlainPcmOrExtensibleIntegersAndFloatUpTo8Channels) {
+    struct Case {
+        const char* what;
+        WAVEFORMATEXTENSIBLE format;
+        bool capturable;
+    };
+    auto plain = [](WORD channels, WORD bits) {
+        WAVEFORMATEXTENSIBLE format = {};
+        format.Format = pcm_format(44100, channels, bits);
+        return format;
+    };
+    WAVEFORMATEXTENSIBLE short_extension = extensible_format(44100, 2, 24, false);
+    short_extension.Format.cbSize = 21;
+    WAVEFORMATEXTENSIBLE fewer_valid_bits = extensible_format(44100, 2, 32, false);
+    fewer_valid_bits.Samples.wValidBitsPerSample = 24;
+    WAVEFORMATEXTENSIBLE other_subformat = extensible_format(44100, 2, 16, false);
+    other_subformat.SubFormat.Data1 = 2; /* ADPCM */
+    WAVEFORMATEXTENSIBLE other_suffix = extensible_format(44100, 2, 16, false);
+    other_suffix.SubFormat.Data4[7] = 0x72;
+    WAVEFORMATEXTENSIBLE wrong_align = extensible_format(44100, 6, 24, false);
+    wrong_align.Format.nBlockAlign = 24;
+    WAVEFORMATEXTENSIBLE plain_float = plain(2, 32);
+    plain_float.Format.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+    const Case cases[] = {
+        {"plain 8-bit mono", plain(1, 8), true},
+        {"plain 16-bit stereo", plain(2, 16), true},
+        {"plain 16-bit, 3 channels", plain(3, 16), false},
+        {"plain 24-bit", plain(2, 24), false},
+        {"plain float tag", plain_float, false},
+        {"extensible 8-bit mono", extensible_format(44100, 1, 8, false), true},
+        {"extensible 16-bit, 6 channels", extensible_format(44100, 6, 16, false, 0x3F), true},
+        {"extensible 24-bit stereo", extensible_format(44100, 2, 24, false, 0x3), true},
+        {"extensible 32-bit, 8 channels", extensible_format(44100, 8, 32, false, 0x63F), true},
+        {"extensible float, 6 channels", extensible_format(44100, 6, 32, true, 0x3F), true},
+        {"extensible 9 channels", extensible_format(44100, 9, 16, false), false},
+        {"extensible 0 channels", extensible_format(44100, 0, 16, false), false},
+        {"extensible 12-bit", extensible_format(44100, 2, 12, false), false},
+        {"extensible 24-bit float", extensible_format(44100, 2, 24, true), false},
+        {"extensible 64-bit float", extensible_format(44100, 2, 64, true), false},
+        {"cbSize 21", short_extension, false},
+        {"24 valid bits of 32", fewer_valid_bits, false},
+        {"ADPCM sub-format", other_subformat, false},
+        {"a GUID of another family", other_suffix, false},
+        {"block align of 32-bit", wrong_align, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.capturable, wave_format_is_capturable(&c.format.Format)) << c.what;
+        if (c.capturable) {
+            EXPECT_EQ(c.format.SubFormat.Data1 == 3 && c.format.Format.cbSize == 22,
+                      wave_format_is_float(&c.format.Format))
+                << c.what;
+        }
+    }
 }
 
 TEST(WaveInErrorText, EveryResultHasATextThatFitsTheBuffer) {

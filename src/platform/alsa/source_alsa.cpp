@@ -65,6 +65,7 @@ struct WaveSource {
     int wake_fd;                     /* eventfd that wave_source_interrupt writes to */
     unsigned rate;                   /* sample frames per second */
     unsigned frame_bytes;            /* bytes in one sample frame */
+    unsigned channels;               /* samples in one frame */
     snd_pcm_uframes_t buffer_frames; /* the device buffer, frames */
     snd_pcm_uframes_t period_frames; /* the device period, frames */
     bool paced;                      /* a sound card or a sound server beneath: clock-checked */
@@ -376,6 +377,20 @@ static bool pcm_is_paced(snd_pcm_t* pcm) {
     return paced;
 }
 
+/* The ALSA sample format of a capturable wave format. */
+static snd_pcm_format_t alsa_sample_format(const WAVEFORMATEX* format) {
+    switch (format->wBitsPerSample) {
+    case 8:
+        return SND_PCM_FORMAT_U8;
+    case 16:
+        return SND_PCM_FORMAT_S16_LE;
+    case 24:
+        return SND_PCM_FORMAT_S24_3LE;
+    default:
+        return wave_format_is_float(format) ? SND_PCM_FORMAT_FLOAT_LE : SND_PCM_FORMAT_S32_LE;
+    }
+}
+
 /* Sets the hardware and software parameters for format. Returns MMSYSERR_NOERROR or the
    result to give, with the reason in source->problem. */
 static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
@@ -384,8 +399,7 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
     snd_pcm_sw_params_t* sw;
     snd_pcm_hw_params_alloca(&hw);
     snd_pcm_sw_params_alloca(&sw);
-    snd_pcm_format_t sample_format =
-        format->wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+    snd_pcm_format_t sample_format = alsa_sample_format(format);
     int err = snd_pcm_hw_params_any(pcm, hw);
     if (err < 0) {
         set_problem(source, "cannot read the device's formats: %s", snd_strerror(err));
@@ -458,6 +472,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     }
     source->rate = format->nSamplesPerSec;
     source->frame_bytes = format->nBlockAlign;
+    source->channels = format->nChannels;
     clear_alsa_message();
     int err = snd_pcm_open(&source->pcm, name, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err < 0) {
@@ -571,6 +586,31 @@ static int32_t read_error(WaveSource* source, int err) {
     return WAVE_SOURCE_LOST;
 }
 
+/* ALSA's surround PCMs put the rear pair before the centre and LFE (FL FR RL RR FC LFE, then the
+   rear centre or the sides); a wave file's channel mask wants the centre and LFE right after the
+   front pair (FL FR FC LFE BL BR, then BC or SL SR). For each wave channel of 5 to 8, the ALSA
+   channel it comes from. */
+static const unsigned char wave_from_alsa[4][8] = {
+    {0, 1, 4, 2, 3},
+    {0, 1, 4, 5, 2, 3},
+    {0, 1, 4, 5, 2, 3, 6},
+    {0, 1, 4, 5, 2, 3, 6, 7},
+};
+
+/* Puts frames frames at data from ALSA's channel order into the wave file's, in place. */
+static void to_wave_channel_order(const WaveSource* source, void* data, snd_pcm_uframes_t frames) {
+    if (source->channels < 5 || source->channels > 8) return;
+    const unsigned char* from = wave_from_alsa[source->channels - 5];
+    const unsigned sample_bytes = source->frame_bytes / source->channels;
+    unsigned char frame[8 * 4];
+    unsigned char* p = (unsigned char*)data;
+    for (snd_pcm_uframes_t f = 0; f < frames; f++, p += source->frame_bytes) {
+        memcpy(frame, p, source->frame_bytes);
+        for (unsigned c = 0; c < source->channels; c++)
+            memcpy(p + c * sample_bytes, frame + from[c] * sample_bytes, sample_bytes);
+    }
+}
+
 /* Checks for a loss at time now, with avail frames in the device, before anything is handed
    over; opens, updates or closes the pending gap. A device with a backlog (half its buffer or
    more, after a long time without a reading, or while a loss is suspected) may hold more than
@@ -631,6 +671,7 @@ static int32_t take_frames(WaveSource* source, void* dest, snd_pcm_uframes_t wan
                            snd_pcm_uframes_t avail) {
     snd_pcm_sframes_t got = alsa_calls.readi(source->pcm, dest, std::min(wanted, avail));
     if (got < 0) return read_error(source, (int)got);
+    to_wave_channel_order(source, dest, (snd_pcm_uframes_t)got);
     source->last_read = monotonic_seconds();
     source->frames_read += (uint64_t)got;
     source->left = avail - (snd_pcm_uframes_t)got;

@@ -25,14 +25,13 @@
 struct CtrlHandlerList {
     std::atomic<PHANDLER_ROUTINE> handlers[MAX_CTRL_HANDLERS]; /* registration order */
     std::atomic<int> count;                                    /* handlers in use */
-    std::atomic<int> ignore_interrupt; /* SetConsoleCtrlHandler(NULL, TRUE) was called */
-    bool signals_installed;            /* the control thread and our sigaction are in place
-                                          (main thread only) */
-    int pipe_read;                     /* the control thread reads signal numbers here */
-    int pipe_write;                    /* the signal handler writes them here (non-blocking) */
+    bool signals_installed; /* the control thread and our sigaction are in place
+                               (main thread only) */
+    int pipe_read;          /* the control thread reads signal numbers here */
+    int pipe_write;         /* the signal handler writes them here (non-blocking) */
 };
 
-static CtrlHandlerList ctrl_handlers = {{}, {0}, {0}, false, -1, -1};
+static CtrlHandlerList ctrl_handlers = {{}, {0}, false, -1, -1};
 
 static const int console_signals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
 
@@ -71,7 +70,6 @@ static void on_console_signal(int signal_number) {
    signal's default action ends the process. */
 static void dispatch_signal(int signal_number) {
     DWORD event = event_of_signal(signal_number);
-    if (event == CTRL_C_EVENT && ctrl_handlers.ignore_interrupt.load()) return;
     for (int i = ctrl_handlers.count.load() - 1; i >= 0; i--) {
         PHANDLER_ROUTINE handler = ctrl_handlers.handlers[i].load();
         if (handler && handler(event)) return;
@@ -127,25 +125,15 @@ static bool install_signal_handlers(void) {
     return true;
 }
 
+/* Adds a handler (main thread). Only what the program asks for is provided: a handler is
+   added and stays; the null handler and the removal of a handler are refused with FALSE. */
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
     (void)start_up_signals_ignored;
-    if (!handler) {
-        ctrl_handlers.ignore_interrupt.store(add ? 1 : 0);
-    } else if (add) {
-        int n = ctrl_handlers.count.load();
-        if (n == MAX_CTRL_HANDLERS) return FALSE;
-        ctrl_handlers.handlers[n].store(handler);
-        ctrl_handlers.count.store(n + 1);
-    } else {
-        int n = ctrl_handlers.count.load();
-        int found = -1;
-        for (int i = n - 1; i >= 0 && found < 0; i--)
-            if (ctrl_handlers.handlers[i].load() == handler) found = i;
-        if (found < 0) return FALSE;
-        for (int i = found; i + 1 < n; i++)
-            ctrl_handlers.handlers[i].store(ctrl_handlers.handlers[i + 1].load());
-        ctrl_handlers.count.store(n - 1);
-    }
+    if (!handler || !add) return FALSE;
+    int n = ctrl_handlers.count.load();
+    if (n == MAX_CTRL_HANDLERS) return FALSE;
+    ctrl_handlers.handlers[n].store(handler);
+    ctrl_handlers.count.store(n + 1);
     if (!ctrl_handlers.signals_installed) {
         if (!install_signal_handlers()) return FALSE;
         ctrl_handlers.signals_installed = true;

@@ -113,6 +113,20 @@ static int open_for_lock(const char* path, int create_flags) {
    thread). */
 static int output_lock_fds[OUTPUT_LOCKS] = {-1, -1};
 
+/* Lets go of a lock this process holds on the file that fd has open: a process locks a file
+   once, so a new lock on it replaces the old one. */
+static void release_lock_of_same_file(int fd) {
+    struct stat mine, held;
+    if (fstat(fd, &mine) != 0) return;
+    for (int& lock : output_lock_fds) {
+        if (lock >= 0 && fstat(lock, &held) == 0 && held.st_dev == mine.st_dev &&
+            held.st_ino == mine.st_ino) {
+            close(lock);
+            lock = -1;
+        }
+    }
+}
+
 int lock_output_file(const char* path, bool* created) {
     *created = false;
     if (output_lock_fds[0] >= 0) close(output_lock_fds[0]);
@@ -130,6 +144,7 @@ int lock_output_file(const char* path, bool* created) {
         fd = open_for_lock(path, 0);
     }
     if (fd < 0) return -1;
+    release_lock_of_same_file(fd);
     /* flock belongs to this open file, so closing and reopening the output's own stream does
        not let it go. A file system without locks records unguarded. */
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {

@@ -19,11 +19,16 @@ struct WaveSource;
 #define WAVE_SOURCE_LOST (-1)   /* audio was lost before the next byte (overrun, suspend, gap) */
 #define WAVE_SOURCE_FAILED (-2) /* the device failed for good; nothing more will come */
 
-/* The formats a source captures: PCM, 1 or 2 channels of 8-bit unsigned or 16-bit signed
-   little-endian samples, any rate above 0, with the block align and byte rate that follow from
-   them. waveInOpen refuses every other format with WAVERR_BADFORMAT, so a source is only ever
-   opened with one of these. */
+/* The formats a source captures, at any rate above 0 with the block align and byte rate that
+   follow from them: WAVE_FORMAT_PCM with 1 or 2 channels of 8-bit unsigned or 16-bit signed
+   little-endian samples; WAVE_FORMAT_EXTENSIBLE (cbSize at least 22, every bit valid, any
+   channel mask) with 1 to 8 channels of those, of packed 24-bit or 32-bit signed integers (the
+   PCM sub-format) or of 32-bit floats (the IEEE-float sub-format). waveInOpen refuses every
+   other format with WAVERR_BADFORMAT, so a source is only ever opened with one of these. */
 bool wave_format_is_capturable(const WAVEFORMATEX* format);
+
+/* Whether a capturable format holds 32-bit float samples rather than integers. */
+bool wave_format_is_float(const WAVEFORMATEX* format);
 
 /* The wave-input calls that fault injection counts, and their names in
    wave_source_injected_fault. */

@@ -317,13 +317,41 @@ static bool start_device_thread(WaveInDevice* device) {
 
 /* ---- open and close --------------------------------------------------------------------- */
 
+/* The common suffix of the WAVE_FORMAT_EXTENSIBLE sub-format GUIDs, whose first field is the
+   format tag they stand for. */
+static const BYTE subformat_suffix[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+/* The plain format tag that an extensible format's sub-format stands for, or 0. */
+static DWORD extensible_subformat(const WAVEFORMATEX* format) {
+    const WAVEFORMATEXTENSIBLE* ex = (const WAVEFORMATEXTENSIBLE*)format;
+    const GUID& guid = ex->SubFormat;
+    if (guid.Data2 != 0x0000 || guid.Data3 != 0x0010 ||
+        memcmp(guid.Data4, subformat_suffix, sizeof subformat_suffix) != 0)
+        return 0;
+    return guid.Data1;
+}
+
+bool wave_format_is_float(const WAVEFORMATEX* format) {
+    return format->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+           extensible_subformat(format) == WAVE_FORMAT_IEEE_FLOAT;
+}
+
 bool wave_format_is_capturable(const WAVEFORMATEX* format) {
-    return format->wFormatTag == WAVE_FORMAT_PCM &&
-           (format->nChannels == 1 || format->nChannels == 2) &&
-           (format->wBitsPerSample == 8 || format->wBitsPerSample == 16) &&
-           format->nSamplesPerSec > 0 &&
-           format->nBlockAlign == format->nChannels * format->wBitsPerSample / 8 &&
-           format->nAvgBytesPerSec == (DWORD)format->nBlockAlign * format->nSamplesPerSec;
+    bool sizes = format->nSamplesPerSec > 0 &&
+                 format->nBlockAlign == format->nChannels * format->wBitsPerSample / 8 &&
+                 format->nAvgBytesPerSec == (DWORD)format->nBlockAlign * format->nSamplesPerSec;
+    if (format->wFormatTag == WAVE_FORMAT_PCM)
+        return sizes && (format->nChannels == 1 || format->nChannels == 2) &&
+               (format->wBitsPerSample == 8 || format->wBitsPerSample == 16);
+    if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE || format->cbSize < 22) return false;
+    const WAVEFORMATEXTENSIBLE* ex = (const WAVEFORMATEXTENSIBLE*)format;
+    WORD bits = format->wBitsPerSample;
+    DWORD subformat = extensible_subformat(format);
+    bool samples = subformat == WAVE_FORMAT_PCM
+                       ? bits == 8 || bits == 16 || bits == 24 || bits == 32
+                       : subformat == WAVE_FORMAT_IEEE_FLOAT && bits == 32;
+    return sizes && samples && format->nChannels >= 1 && format->nChannels <= 8 &&
+           ex->Samples.wValidBitsPerSample == bits;
 }
 
 static uint32_t reserve_bytes(const WAVEFORMATEX* format) {

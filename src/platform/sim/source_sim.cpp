@@ -4,11 +4,15 @@
 // SIGNAL
 //   Sample frames are numbered from 0, counting the frames a loss skips. In frame f, channel c
 //   (counted from 0) holds
+//     32 bits: the signed little-endian sample whose bit pattern is (f + c * 2^29) mod 2^32
+//     24 bits: the packed signed little-endian sample whose bit pattern is (f + c * 2^21) mod
+//              2^24
 //     16 bits: the signed little-endian sample whose bit pattern is (f + c * 16384) mod 65536
 //      8 bits: the unsigned byte (f + c * 64) mod 256
+//     float:   the 24-bit sample's value over 2^23, exact in a 32-bit float (-1.0 up to 1.0)
 //   so each channel is a counter that goes up by one per frame. Audio that arrives in order
 //   climbs by exactly 1 per frame; a gap or a repeat breaks the count (a gap of a multiple of
-//   65536 frames, or 256 with 8 bits, would not show; the default gap does).
+//   2^24 frames, 65536 with 16 bits or 256 with 8 bits, would not show; the default gap does).
 //   A stop and a new start go on with the next frame number.
 //
 // PACING
@@ -78,7 +82,8 @@ struct WaveSource {
     SimConfig config;      /* from WAVTAP_SIM at open */
     uint32_t rate;         /* frames a second */
     unsigned channels;     /* samples a frame */
-    unsigned sample_bytes; /* 1 or 2 */
+    unsigned sample_bytes; /* 1, 2, 3 or 4 */
+    bool float_samples;    /* 32-bit floats rather than integers */
     uint32_t frame_bytes;  /* bytes a frame */
     uint64_t period;       /* frames the paced device hands over at a time */
     bool started;          /* between start and stop */
@@ -178,6 +183,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     source->rate = format->nSamplesPerSec;
     source->channels = format->nChannels;
     source->sample_bytes = format->wBitsPerSample / 8;
+    source->float_samples = wave_format_is_float(format);
     source->frame_bytes = source->channels * source->sample_bytes;
     source->period = source->rate / 50 > 0 ? source->rate / 50 : 1;
     source->gap = config.gap_frames == SIM_NEVER ? (uint64_t)source->rate * 4 / 5
@@ -270,17 +276,38 @@ static int32_t report_loss(WaveSource* source, uint64_t frames) {
     return WAVE_SOURCE_LOST;
 }
 
+/* The bit pattern of channel c in frame f for samples of bytes bytes (float: 4). */
+static uint32_t sample_pattern(uint64_t f, unsigned c, unsigned bytes, bool float_samples) {
+    switch (float_samples ? 3 : bytes) {
+    case 1:
+        return (uint32_t)((f + c * 64) & 0xFF);
+    case 2:
+        return (uint32_t)((f + c * 16384) & 0xFFFF);
+    case 3:
+        return (uint32_t)((f + c * (1u << 21)) & 0xFFFFFF);
+    default:
+        return (uint32_t)(f + c * (1u << 29));
+    }
+}
+
+/* The 32-bit float whose value is the 24-bit pattern read as a signed sample, over 2^23. */
+static uint32_t float_pattern(uint32_t pattern24) {
+    int32_t value = pattern24 >= 0x800000 ? (int32_t)pattern24 - 0x1000000 : (int32_t)pattern24;
+    float sample = (float)value / 8388608.0f;
+    uint32_t bits;
+    memcpy(&bits, &sample, sizeof bits);
+    return bits;
+}
+
 static void fill_frames(const WaveSource* source, BYTE* dest, uint64_t frames) {
     uint64_t first = source->delivered + source->skipped;
     for (uint64_t i = 0; i < frames; i++) {
         for (unsigned c = 0; c < source->channels; c++) {
-            if (source->sample_bytes == 1) {
-                *dest++ = (BYTE)(first + i + c * 64);
-            } else {
-                uint16_t value = (uint16_t)(first + i + c * 16384);
-                *dest++ = (BYTE)(value & 0xFF);
-                *dest++ = (BYTE)(value >> 8);
-            }
+            uint32_t value =
+                sample_pattern(first + i, c, source->sample_bytes, source->float_samples);
+            if (source->float_samples) value = float_pattern(value);
+            for (unsigned b = 0; b < source->sample_bytes; b++)
+                *dest++ = (BYTE)(value >> (8 * b));
         }
     }
 }

@@ -109,6 +109,22 @@ void guard_standard_descriptors(void) {
    thread). */
 static HANDLE output_lock_handles[OUTPUT_LOCKS] = {NULL, NULL};
 
+/* Lets go of a lock this process holds on the file that file has open: a process locks a file
+   once, so a new lock on it replaces the old one. */
+static void release_lock_of_same_file(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION mine, held;
+    if (!GetFileInformationByHandle(file, &mine)) return;
+    for (HANDLE& lock : output_lock_handles) {
+        if (lock && GetFileInformationByHandle(lock, &held) &&
+            held.dwVolumeSerialNumber == mine.dwVolumeSerialNumber &&
+            held.nFileIndexHigh == mine.nFileIndexHigh &&
+            held.nFileIndexLow == mine.nFileIndexLow) {
+            CloseHandle(lock);
+            lock = NULL;
+        }
+    }
+}
+
 int lock_output_file(const char* path, bool* created) {
     *created = false;
     if (output_lock_handles[0]) CloseHandle(output_lock_handles[0]);
@@ -125,6 +141,7 @@ int lock_output_file(const char* path, bool* created) {
         return -1;
     }
     *created = GetLastError() != ERROR_ALREADY_EXISTS;
+    release_lock_of_same_file(file);
     OVERLAPPED where = {};
     where.Offset = 0;
     where.OffsetHigh = LOCK_OFFSET_HIGH;
