@@ -167,6 +167,43 @@ TEST(EmitWaveHeader, WritesPlainExtensibleAndRf64HeadersByteForByte) {
     }
 }
 
+TEST(EmitWaveHeader, ChoosesRf64ByThePartsLengthInATakeInParts) {
+    struct Case {
+        int32_t seconds, part_seconds;
+        bool rf64;
+    } cases[] = {
+        {24347, 0, false},     /* the longest plain 16-bit stereo take */
+        {24348, 0, true},      /* one second more */
+        {100000, 3600, false}, /* a long take in hourly parts */
+        {0, 24347, false},     /* until stopped, in parts of the longest plain length */
+        {0, 24348, true},      /* ... and of one second more */
+        {10, 24348, true},     /* parts too long for plain headers, even when the take is short */
+    };
+    for (const Case& c : cases) {
+        recording_settings = default_settings;
+        recording_settings.seconds = c.seconds;
+        recording_settings.part_seconds = c.part_seconds;
+        derive_wave_format();
+        EXPECT_EQ(wave_header_is_rf64(), c.rf64)
+            << c.seconds << " s in parts of " << c.part_seconds;
+    }
+    recording_settings = default_settings;
+}
+
+/* A part cut at a loss keeps whole frames past its last whole buffer: the header counts them. */
+TEST(EmitWaveHeader, DescribesAnExactDataLength) {
+    recording_settings = default_settings;
+    derive_wave_format();
+    disk_write_buffer.buffer = (char*)malloc(512);
+    disk_write_buffer.pending = 0;
+    disk_write_buffer.stream = nullptr;
+    EXPECT_EQ(emit_wave_header_bytes(24255 * 4), 24255u * 4 + 44);
+    const unsigned char* bytes = (const unsigned char*)disk_write_buffer.buffer;
+    EXPECT_EQ(le32(bytes + 4), 24255u * 4 + 36);
+    EXPECT_EQ(le32(bytes + 40), 24255u * 4);
+    release_output_buffer();
+}
+
 TEST(CaptureBuffers, CarryTheUnevenFramesInTheFirstBufferOfEverySecond) {
     struct Case {
         uint32_t rate;
