@@ -6,24 +6,11 @@
 # labels: realtime
 . "$(dirname "$0")/lib.sh"
 . "$(dirname "$0")/wave-checks.sh"
-. "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
+. "$(dirname "$0")/pulse-lib.sh"
 : "${ALSA_PROBE:?ALSA_PROBE must name the alsa_probe test program (ctest sets it)}"
 unset AUDIODEV
 
-at_exit pulse_stop
-if ! pulse_start || ! pulse_feed; then
-    echo "not ok - the private PulseAudio server and its feeder start"
-    tests_failed=$((tests_failed + 1))
-    test_done
-fi
-
-# counter_ok FILE [options]: the recording is one contiguous run of the counter signal.
-counter_ok() {
-    check_counter "$@" >counter.txt || {
-        cat counter.txt
-        fail "not contiguous; the feeder underran $(pulse_feed_underruns) time(s) so far"
-    }
-}
+pulse_script_start
 
 # gap_at_most_one FILE: the counter in FILE has at most one gap, and no repeat or silence.
 gap_at_most_one() {

@@ -5,23 +5,10 @@
 # shows every frame in its place. Also 8-bit audio converted from the server's 16-bit samples.
 # labels: realtime
 . "$(dirname "$0")/lib.sh"
-. "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
+. "$(dirname "$0")/pulse-lib.sh"
 unset AUDIODEV
 
-at_exit pulse_stop
-if ! pulse_start || ! pulse_feed; then
-    echo "not ok - the private PulseAudio server and its feeder start"
-    tests_failed=$((tests_failed + 1))
-    test_done
-fi
-
-# counter_ok FILE [options]: the recording is one contiguous run of the counter signal.
-counter_ok() {
-    check_counter "$@" >counter.txt || {
-        cat counter.txt
-        fail "not contiguous; the feeder underran $(pulse_feed_underruns) time(s) so far"
-    }
-}
+pulse_script_start
 
 test_expect_success 'a process stopped for 4 s loses nothing, and the take runs to its end' '
     in_background "$WAVTAP" rec -s12 >stdout 2>stderr </dev/null &&

@@ -4,12 +4,9 @@
 # counter signal, so that every frame recorded says which frame it is.
 # labels: realtime
 . "$(dirname "$0")/wine-lib.sh"
-. "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
+. "$(dirname "$0")/pulse-lib.sh"
 
 first_line_is() { head -n 1 stderr >first-line && test_text_is first-line "$1"; }
-
-# counter_ok FILE: the recording is one contiguous run of the counter signal.
-counter_ok() { check_counter "$1" >counter.txt || { cat counter.txt; return 1; }; }
 
 test_expect_success 'with no sound driver the capture reports Wine'\''s text, exit 1, the file cut to its header' '
     run "$WAVTAP" rec -s2 &&
@@ -38,12 +35,7 @@ List the input devices with \"wavtap -l\".
 # frames, the same in every client of the server, so not the recording's fault).
 export WAVTAP_FEED_LATENCY_MSEC=${WAVTAP_FEED_LATENCY_MSEC:-300}
 export WAVTAP_WINE_AUDIO=pulse
-at_exit pulse_stop
-if ! pulse_start || ! pulse_feed; then
-    echo "not ok - the private PulseAudio server and its feeder start"
-    tests_failed=$((tests_failed + 1))
-    test_done
-fi
+pulse_script_start
 
 test_expect_success 'a 5 s recording is exact: length, header, every frame in order' '
     run "$WAVTAP" rec &&
