@@ -4,17 +4,12 @@
 # without a frame lost or repeated.
 # labels: realtime
 . "$(dirname "$0")/wine-lib.sh"
-. "$WAVTAP_SOURCE_DIR/tests/soundserver/pulse.sh"
+. "$(dirname "$0")/pulse-lib.sh"
 
 # The feeder keeps more audio queued than by default, as for the other Wine recordings.
 export WAVTAP_FEED_LATENCY_MSEC=${WAVTAP_FEED_LATENCY_MSEC:-300}
 export WAVTAP_WINE_AUDIO=pulse
-at_exit pulse_stop
-if ! pulse_start || ! pulse_feed; then
-    echo "not ok - the private PulseAudio server and its feeder start"
-    tests_failed=$((tests_failed + 1))
-    test_done
-fi
+pulse_script_start
 
 test_expect_success 'a take in 3 parts: each a complete file, joined one unbroken count' '
     run "$WAVTAP" rec -s6 -t2 -q &&
@@ -25,6 +20,6 @@ test_expect_success 'a take in 3 parts: each a complete file, joined one unbroke
     done &&
     ! test -e rec-0004.wav &&
     for part in rec-0001.wav rec-0002.wav rec-0003.wav; do tail -c +45 "$part"; done >joined.raw &&
-    { check_counter --raw joined.raw >counter.txt || { cat counter.txt; fail "parts not contiguous"; }; }
+    counter_ok --raw joined.raw
 '
 test_done
