@@ -73,11 +73,11 @@ done >"$work/results.jsonl"
     echo "Frames lost at part boundaries, $seconds s in parts of 1 s (44100 Hz, 16-bit stereo)," \
         "load average $(cut -d' ' -f1-3 /proc/loadavg) at the end:"
     echo
-    echo "| path | tool | parts | boundaries | frames lost at boundaries | worst boundary | boundaries with loss | with repeat | gaps inside parts |"
-    echo "|---|---|---|---|---|---|---|---|---|"
+    echo "| path | tool | parts | boundaries | frames lost at boundaries | worst boundary | boundaries with loss | with repeat | leading silence | gaps inside parts |"
+    echo "|---|---|---|---|---|---|---|---|---|---|"
     python3 -c 'import json, sys
 for line in open(sys.argv[1]):
     r = json.loads(line)
-    print("| %(path)s | %(tool)s | %(parts)d | %(boundaries)d | %(lost_total)d | %(lost_max)d | %(boundaries_with_loss)d | %(boundaries_with_repeat)d | %(gaps_inside_parts)d |" % r)' \
+    print("| %(path)s | %(tool)s | %(parts)d | %(boundaries)d | %(lost_total)d | %(lost_max)d | %(boundaries_with_loss)d | %(boundaries_with_repeat)d | %(leading_silence)d | %(gaps_inside_parts)d |" % r)' \
         "$work/results.jsonl"
 } | tee "$out"

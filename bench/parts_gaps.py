@@ -6,8 +6,8 @@ usage: parts_gaps.py LABEL PATH FILE...   (the parts in their order)
 Each part is a 16-bit stereo wave file of the counter signal (tests/soundserver): every frame,
 read as one little-endian 32-bit word, is its frame number. Prints one JSON object: the parts,
 the boundaries between them, the frames lost at the boundaries in all and at the worst one,
-the boundaries that lost or repeated audio, and the gaps inside the parts (which are not the
-boundaries' doing).
+the boundaries that lost or repeated audio, the silence before the counter starts (a stream's
+start through some servers) and the gaps inside the parts (which are not the boundaries' doing).
 """
 import json
 import struct
@@ -35,9 +35,14 @@ def main():
     inside = 0
     previous_last = None
     frames = 0
+    leading = 0
     for name in files:
         values = counters(name)
         frames += len(values)
+        if previous_last is None:
+            while leading < len(values) and values[leading] == 0:
+                leading += 1
+            values = values[leading:]
         if not values:
             continue
         for a, b in zip(values, values[1:]):
@@ -52,7 +57,7 @@ def main():
         "lost_max": max(lost) if lost else 0,
         "boundaries_with_loss": sum(1 for x in lost if x > 0),
         "boundaries_with_repeat": sum(1 for x in lost if x < 0),
-        "gaps_inside_parts": inside,
+        "leading_silence": leading, "gaps_inside_parts": inside,
     }))
 
 

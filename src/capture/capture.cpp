@@ -177,7 +177,7 @@ static PartStep take_loss(CaptureBlock* block, WAVEHDR* header) {
     if (!recording_settings.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
     buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
     block->queued--;
-    PartStep step = part_after_loss(block->completed, header->dwBytesRecorded, text);
+    PartStep step = part_after_loss(block->completed, text);
     if (step == PART_TAKE_ENDS) block->cut_short = true;
     return step;
 }

@@ -32,6 +32,7 @@ struct TakeParts {
     time_t start;                       /* when the take's first frame was asked for */
     uint32_t number;                    /* the current part, from 1 */
     uint32_t first_buffer;              /* the take's buffer count where the current part began */
+    uint64_t recorded;                  /* frames of the take in the finished parts */
     uint32_t buffers;                   /* buffers in the current part when full */
     bool created;                       /* this run created the current part's file */
     double lost_seconds;                /* audio lost so far, as the device measured it */
@@ -201,10 +202,11 @@ uint32_t part_buffer_count(void) {
 }
 
 /* Makes the prepared part, which begins after `completed` buffers, the output: the current
-   file is closed, the new one's header staged. */
-static void switch_part(uint32_t completed) {
+   file, which holds data_size bytes of audio, is closed, the new one's header staged. */
+static void switch_part(uint32_t completed, uint64_t data_size) {
     TakeParts& t = take_parts;
     DiskWriteBuffer& out = disk_write_buffer;
+    t.recorded += data_size / recording_settings.format.nBlockAlign;
     flush_output();
     fclose(out.stream);
     out.stream = t.next.stream;
@@ -223,20 +225,23 @@ PartStep part_after_buffer(uint32_t completed) {
     if (!in_parts() || completed - t.first_buffer < t.buffers) return PART_GO_ON;
     if (t.failed) return PART_TAKE_ENDS;
     if (!t.next.stream) return PART_GO_ON; /* the take's last part */
-    switch_part(completed);
+    switch_part(completed, wave_data_size(t.buffers));
     prepare_part(completed + t.buffers, start_after(completed + t.buffers));
     return PART_GO_ON;
 }
 
-/* Rewrites the current file's header for `buffers` buffers and `bytes` more and cuts the file
-   to match. */
-static void cut_back_part(uint32_t buffers, uint32_t bytes) {
+/* Rewrites the current file's header for every byte of audio written to it and cuts the file
+   to match. Returns those bytes. */
+static uint64_t cut_back_part(void) {
     DiskWriteBuffer& out = disk_write_buffer;
     flush_output();
-    if (seek_stream(out.stream, 0) != 0) return;
-    uint64_t length = emit_wave_header_bytes(wave_data_size(buffers) + bytes);
+    int64_t end = tell_stream(out.stream);
+    uint64_t data_size = end > (int64_t)wave_header_size() ? (uint64_t)end - wave_header_size() : 0;
+    if (seek_stream(out.stream, 0) != 0) return data_size;
+    uint64_t length = emit_wave_header_bytes(data_size);
     flush_output();
     resize_stream_file(out.stream, (int64_t)length);
+    return data_size;
 }
 
 /* The seconds a device's loss text gives ("... 0.8 s ..."), or a negative number. */
@@ -261,10 +266,10 @@ static void format_position(uint64_t frames, char* text, size_t size) {
              (unsigned)(hundredths % 100));
 }
 
-PartStep part_after_loss(uint32_t completed, uint32_t bytes, const char* text) {
+PartStep part_after_loss(uint32_t completed, const char* text) {
     TakeParts& t = take_parts;
     const RecordingSettings& s = recording_settings;
-    cut_back_part(completed - t.first_buffer, bytes);
+    uint64_t data_size = cut_back_part();
     double seconds = seconds_in_text(text);
     t.losses++;
     if (seconds >= 0)
@@ -272,10 +277,7 @@ PartStep part_after_loss(uint32_t completed, uint32_t bytes, const char* text) {
     else
         t.unmeasured++;
     char position[32];
-    format_position(
-        capture_buffer_start(s.format.nSamplesPerSec, (uint32_t)s.buffers_per_second, completed) +
-            bytes / s.format.nBlockAlign,
-        position, sizeof position);
+    format_position(t.recorded + data_size / s.format.nBlockAlign, position, sizeof position);
     end_progress_line();
     fprintf(stderr, "*** Audio lost after %s of the take, at the end of %s: %s\n", position,
             s.output_path, text);
@@ -296,7 +298,7 @@ PartStep part_after_loss(uint32_t completed, uint32_t bytes, const char* text) {
         }
         t.next.buffers = buffers;
     }
-    switch_part(completed);
+    switch_part(completed, data_size);
     fprintf(stderr, "*** The take goes on in %s\n", s.output_path);
     prepare_part(completed + t.buffers, start_after(completed + t.buffers));
     return PART_GO_ON;

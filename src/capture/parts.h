@@ -34,11 +34,11 @@ uint32_t part_buffer_count(void);
    PART_TAKE_ENDS when that next part could not be prepared. Main thread. */
 PartStep part_after_buffer(uint32_t completed);
 
-/* A loss of audio after completed buffers and `bytes` more (already written): cuts the current
-   part back to them, reports
+/* A loss of audio after completed buffers and the part of a buffer before the gap (already
+   written): cuts the current part back to every frame written to it, reports
    the loss (text: the device's description of it) and goes on in the next part.
    PART_TAKE_ENDS when that part could not be prepared. Main thread. */
-PartStep part_after_loss(uint32_t completed, uint32_t bytes, const char* text);
+PartStep part_after_loss(uint32_t completed, const char* text);
 
 /* Losses reported so far. */
 uint32_t part_losses(void);

@@ -150,6 +150,15 @@ for row in lose_after:0.00:22050:66150 short:0.05:24255:66150; do
     '
 done
 
+# 11025 Hz in 4 buffers a second: the first buffer of every second holds one frame more, and a
+# part cut at a loss keeps it.
+test_expect_success 'a part cut at a loss keeps every frame before the gap, at any rate' '
+    record speed=0,bps=4,lose_after=5 take -q -f11025 -c1 -b8 -#b4 -s5 -t2 &&
+    test_status 1 &&
+    check_parts 0 take-0001.wav:13782 &&
+    check_parts $((13782 + 8820)) take-0002.wav:22050 take-0003.wav:19293
+'
+
 test_expect_success 'two losses are counted together in the closing line' '
     record speed=0,lose_after=5,lose_after=25 take -q -s3 -t10 &&
     test_status 1 &&
