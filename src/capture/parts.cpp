@@ -12,6 +12,7 @@
 #include "platform/file_services.h"
 #include "platform/path.h"
 #include "settings/settings.h"
+#include "wave/output_file.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -137,27 +138,6 @@ void name_first_part(void) {
         fatal_error("Output path too long: %s\n", t.take_path);
 }
 
-/* Opens path without a stream buffer (as the first file is) at target bytes with its blocks
-   reserved, positioned at 0. Returns null after removing a file it created. */
-static FILE* open_part(const char* path, uint64_t target, bool* created) {
-    if (lock_output_file(path, created) != 0) return nullptr;
-    uint64_t existing = 0;
-    if (query_file_size(path, &existing) != 0) existing = 0;
-    FILE* stream = open_file_stream(path, existing != 0 ? "r+b" : "wb");
-    if (stream) setvbuf(stream, nullptr, _IONBF, 0);
-    bool sized = stream != nullptr;
-    if (sized && target < existing) sized = resize_stream_file(stream, (int64_t)target) == 0;
-    if (sized && target > existing)
-        sized = seek_stream(stream, (int64_t)target - 1) == 0 && fputc(44, stream) != EOF &&
-                fflush(stream) == 0;
-    if (sized)
-        sized = reserve_stream_file(stream, (int64_t)target) >= 0 && seek_stream(stream, 0) == 0;
-    if (sized) return stream;
-    if (stream) fclose(stream);
-    if (*created) remove_file(path);
-    return nullptr;
-}
-
 /* Bytes of a file of `buffers` capture buffers, header included, as emit_wave_header counts. */
 static uint64_t file_length(uint32_t buffers) {
     return wave_data_size(buffers) + wave_header_size();
@@ -175,8 +155,9 @@ static void prepare_part(uint32_t done, time_t start) {
         t.failed = true;
         return;
     }
-    next.stream = open_part(next.path, file_length(next.buffers), &next.created);
-    if (!next.stream) {
+    next.stream = nullptr;
+    if (prepare_output_file(next.path, file_length(next.buffers), &next.stream, &next.created) !=
+        PREPARED) {
         strcpy(t.failed_path, next.path);
         t.failed = true;
     }
@@ -347,8 +328,6 @@ void end_parts(uint32_t completed) {
     }
     if (t.failed) {
         flush_output();
-        fatal_error("Error initialzing output: %s\n"
-                    "Could be bad drive, bad file name, or disk full.\n",
-                    t.failed_path);
+        preparation_failed(t.failed_path);
     }
 }

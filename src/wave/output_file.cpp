@@ -45,41 +45,63 @@ static FILE* open_stream(const char* path, const char* mode) {
     return stream;
 }
 
-/* Set when this run created the output file: a failed preparation then removes it again. An
-   existing file is the user's and stays. Main thread. */
-static bool output_created;
-
-/* Removes the output file when this run created it (the preparation failed). */
-static void remove_created_output(void) {
-    if (output_created) remove_file(recording_settings.output_path);
+/* Removes path when this preparation created it; an existing file is the user's and stays. */
+static void remove_if_created(const char* path, bool created) {
+    if (created) remove_file(path);
 }
 
-/* Closes stream, if open, removes a file this run created, and ends the process with the
-   preparation failure. */
-[[noreturn]] static void preparation_failed(FILE* stream) {
-    if (stream) fclose(stream);
-    remove_created_output();
-    fatal_error("Error initialzing output: %s\n"
-                "Could be bad drive, bad file name, or disk full.\n",
-                recording_settings.output_path);
-}
-
-/* Gives the open file the length target: cut back when longer, grown by writing its last byte
-   when shorter. Returns the stream to use from now on, reopened when the size changed. */
-static FILE* size_output(FILE* stream, uint64_t existing, uint64_t target) {
-    const char* path = recording_settings.output_path;
+/* Gives the open file at path the length target: cut back when longer, grown by writing its
+   last byte when shorter, then reopened. Returns the stream to use from now on, or null after
+   closing it when a step fails. */
+static FILE* size_output(FILE* stream, const char* path, uint64_t existing, uint64_t target) {
     if (target == existing) return stream;
+    bool sized;
     if (target < existing) {
-        if (resize_stream_file(stream, (int64_t)target) != 0) preparation_failed(stream);
+        sized = resize_stream_file(stream, (int64_t)target) == 0;
     } else {
-        if (seek_stream(stream, (int64_t)target - 1) != 0) preparation_failed(stream);
-        if (fputc(44, stream) == EOF) preparation_failed(stream);
-        if (tell_stream(stream) != (int64_t)target) preparation_failed(stream);
+        sized = seek_stream(stream, (int64_t)target - 1) == 0 && fputc(44, stream) != EOF &&
+                tell_stream(stream) == (int64_t)target;
     }
     fclose(stream);
-    stream = open_stream(path, "r+b");
-    if (!stream) preparation_failed(nullptr);
-    return stream;
+    return sized ? open_stream(path, "r+b") : nullptr;
+}
+
+PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stream_out,
+                                  bool* created) {
+    *created = false;
+    switch (lock_output_file(path, created)) {
+    case 0:
+        break;
+    case 1:
+        return PREPARE_IN_USE;
+    default:
+        return PREPARE_OPEN_FAILED;
+    }
+    uint64_t existing = 0;
+    if (query_file_size(path, &existing) != 0) existing = 0;
+    FILE* stream = open_stream(path, existing != 0 ? "r+b" : "wb");
+    if (!stream) {
+        remove_if_created(path, *created);
+        return PREPARE_OPEN_FAILED;
+    }
+    stream = size_output(stream, path, existing, target);
+    if (stream &&
+        (reserve_stream_file(stream, (int64_t)target) < 0 || seek_stream(stream, 0) != 0)) {
+        fclose(stream);
+        stream = nullptr;
+    }
+    if (!stream) {
+        remove_if_created(path, *created);
+        return PREPARE_SIZE_FAILED;
+    }
+    *stream_out = stream;
+    return PREPARED;
+}
+
+void preparation_failed(const char* path) {
+    fatal_error("Error initialzing output: %s\n"
+                "Could be bad drive, bad file name, or disk full.\n",
+                path);
 }
 
 void open_output(void) {
@@ -103,25 +125,18 @@ void open_output(void) {
 
     complete_output_path();
     if (s.part_seconds > 0) name_first_part();
-    switch (lock_output_file(s.output_path, &output_created)) {
-    case 0:
+    FILE* stream = nullptr;
+    bool created;
+    switch (prepare_output_file(s.output_path, target, &stream, &created)) {
+    case PREPARED:
         break;
-    case 1:
+    case PREPARE_IN_USE:
         fatal_error("Output file in use by another recording: %s\n", s.output_path);
-    default:
+    case PREPARE_OPEN_FAILED:
         fatal_error("Error opening output file: %s\n", s.output_path);
+    case PREPARE_SIZE_FAILED:
+        preparation_failed(s.output_path);
     }
-    uint64_t existing = 0;
-    if (query_file_size(s.output_path, &existing) != 0) existing = 0;
-    FILE* stream = open_stream(s.output_path, existing != 0 ? "r+b" : "wb");
-    if (!stream) {
-        remove_created_output();
-        fatal_error("Error opening output file: %s\n", s.output_path);
-    }
-
-    stream = size_output(stream, existing, target);
-    if (reserve_stream_file(stream, (int64_t)target) < 0) preparation_failed(stream);
-    if (seek_stream(stream, 0) != 0) preparation_failed(stream);
     out.stream = stream;
     out.header_offset = 0;
 }

@@ -1,6 +1,9 @@
 // Preparation of the output before recording: final size, reuse in place, the staged header.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+
 /* Allocates the write buffer, stages the full-length header in it, completes output_path with
    ".wav" where it has no extension, and opens the output at its final length with its blocks
    reserved where the file system can, positioned at offset 0 ("-" is standard output in binary
@@ -11,3 +14,20 @@
    status -1. A recording too long for a wave header is refused before anything is allocated, a path
    too long to complete before anything is opened. Main thread, once. */
 void open_output(void);
+
+/* How preparing one file at its final length went. */
+enum PrepareResult {
+    PREPARED,            /* open, sized, reserved where the file system can, at offset 0 */
+    PREPARE_IN_USE,      /* another recorder holds its lock; nothing was changed */
+    PREPARE_OPEN_FAILED, /* it could not be locked or opened */
+    PREPARE_SIZE_FAILED  /* it could not be sized, reserved or positioned */
+};
+
+/* Locks path for the rest of the process, opens it without a stream buffer (reused in place when
+   it exists) and gives it target bytes with its blocks reserved, positioned at offset 0. Sets
+   *created when this call created the file; a failure after that removes it again. Used for the
+   output and for every part of a take in parts. Main thread. */
+PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stream, bool* created);
+
+/* Ends the process with the preparation failure for path (status -1). */
+[[noreturn]] void preparation_failed(const char* path);
