@@ -14,6 +14,7 @@
 #include "driver/interrupt.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "wave/output_file.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -54,14 +55,19 @@ static void CALLBACK wave_in_proc(HWAVEIN device, UINT message, DWORD_PTR instan
     SetEvent(block->done_event);
 }
 
-/* Writes the capture error line for result, with label naming what failed, on a line of its
-   own. */
+/* Writes the capture error line with label naming what failed and text saying why, on a line
+   of its own. */
+static void print_capture_error_text(const char* label, const char* text) {
+    end_progress_line();
+    fprintf(stderr, "*** Capture error during %s: %s\n", label, text);
+}
+
+/* The same line with the platform's text for result. */
 static void print_capture_error(const char* label, MMRESULT result) {
     char text[ERROR_TEXT_SIZE];
     text[0] = '\0';
     waveInGetErrorTextA(result, text, sizeof text);
-    end_progress_line();
-    fprintf(stderr, "*** Capture error during %s: %s\n", label, text);
+    print_capture_error_text(label, text);
 }
 
 /* Reports a failed device call during shutdown; a result of 0 prints nothing. */
@@ -131,7 +137,7 @@ static bool choose_device(UINT* device_id) {
     text[0] = '\0';
     if (find_input_device(s.device_name, device_id, text, sizeof text) == MMSYSERR_NOERROR)
         return true;
-    fprintf(stderr, "*** Capture error during unknown: %s\n", text);
+    print_capture_error_text("unknown", text);
     return false;
 }
 
@@ -235,16 +241,9 @@ static void stop_device(CaptureBlock* block, uint32_t queue_count) {
     }
 }
 
-/* Cuts the output back to the audio of completed buffers, with a header that says so. Where the
-   header cannot be rewritten (a pipe, a terminal, append mode), the output stays as written. */
+/* Cuts the output back to the audio of completed buffers, with a header that says so. */
 static void cut_back_output(uint32_t completed) {
-    flush_output();
-    FILE* stream = disk_write_buffer.stream;
-    int64_t header_offset = disk_write_buffer.header_offset;
-    if (header_offset < 0 || seek_stream(stream, header_offset) != 0) return;
-    uint64_t length = emit_wave_header((int32_t)completed);
-    flush_output();
-    resize_stream_file(stream, header_offset + (int64_t)length);
+    rewrite_output_header(wave_data_size(completed));
 }
 
 /* Ends the parts, if any, after `completed` buffers of the take. Returns error, or

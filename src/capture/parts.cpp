@@ -214,14 +214,10 @@ PartStep part_after_buffer(uint32_t completed) {
 /* Rewrites the current file's header for every byte of audio written to it and cuts the file
    to match. Returns those bytes. */
 static uint64_t cut_back_part(void) {
-    DiskWriteBuffer& out = disk_write_buffer;
     flush_output();
-    int64_t end = tell_stream(out.stream);
+    int64_t end = tell_stream(disk_write_buffer.stream);
     uint64_t data_size = end > (int64_t)wave_header_size() ? (uint64_t)end - wave_header_size() : 0;
-    if (seek_stream(out.stream, 0) != 0) return data_size;
-    uint64_t length = emit_wave_header_bytes(data_size);
-    flush_output();
-    resize_stream_file(out.stream, (int64_t)length);
+    rewrite_output_header(data_size);
     return data_size;
 }
 
@@ -296,12 +292,10 @@ static void drop_prepared_part(void) {
     DiskWriteBuffer& out = disk_write_buffer;
     if (!t.next.stream) return;
     if (!t.next.created) {
+        flush_output();
         FILE* current = out.stream;
-        flush_output();
         out.stream = t.next.stream;
-        uint64_t length = emit_wave_header(0);
-        flush_output();
-        resize_stream_file(out.stream, (int64_t)length);
+        rewrite_output_header(0);
         out.stream = current;
     }
     fclose(t.next.stream);

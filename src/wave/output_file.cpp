@@ -98,6 +98,15 @@ PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stre
     return PREPARED;
 }
 
+void rewrite_output_header(uint64_t data_size) {
+    DiskWriteBuffer& out = disk_write_buffer;
+    flush_output();
+    if (out.header_offset < 0 || seek_stream(out.stream, out.header_offset) != 0) return;
+    uint64_t length = emit_wave_header_bytes(data_size);
+    flush_output();
+    resize_stream_file(out.stream, out.header_offset + (int64_t)length);
+}
+
 void preparation_failed(const char* path) {
     fatal_error("Error initialzing output: %s\n"
                 "Could be bad drive, bad file name, or disk full.\n",

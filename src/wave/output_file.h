@@ -31,3 +31,8 @@ PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stre
 
 /* Ends the process with the preparation failure for path (status -1). */
 [[noreturn]] void preparation_failed(const char* path);
+
+/* Writes out the staged bytes, then rewrites the output's header (at its header_offset) for
+   data_size bytes of audio and cuts the file to match. Where the header cannot be rewritten (a
+   pipe, a terminal, append mode) the output stays as written. Main thread. */
+void rewrite_output_header(uint64_t data_size);
