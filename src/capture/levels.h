@@ -3,13 +3,15 @@
 
 #include <cstdint>
 
+#include "settings/settings.h"
+
 struct LevelAccumulators {
-    uint32_t left_sum;            /* sample levels of channel 1 (the only one, for mono) */
-    uint32_t right_sum;           /* sample levels of channel 2 (stereo only) */
-    uint32_t frames;              /* sample frames measured since the last line */
-    uint32_t last_progress_count; /* buffer count of the last printed line */
-    uint32_t more_sums[6];        /* sample levels of channels 3 to 8 */
-    uint32_t line_open;           /* 1 while a progress line is on the screen without its end */
+    uint32_t left_sum;                    /* sample levels of channel 1 (the only one, for mono) */
+    uint32_t right_sum;                   /* sample levels of channel 2 (stereo only) */
+    uint32_t frames;                      /* sample frames measured since the last line */
+    uint32_t last_progress_count;         /* buffer count of the last printed line */
+    uint32_t more_sums[CHANNELS_MAX - 2]; /* sample levels of channels 3 to 8 */
+    uint32_t line_open; /* 1 while a progress line is on the screen without its end */
 };
 
 /* Sums since the last progress line; main thread only. */

@@ -47,7 +47,6 @@
 #define RESUME_PAUSE_MS 10        /* ...this far apart, before it is prepared afresh */
 #define PROBLEM_SIZE 256          /* bytes in a problem description */
 #define PCM_NAME_SIZE 128         /* bytes in a PCM name named with -i */
-#define LATE_WAKE_S 0.25          /* a wait this far past its timeout was cut by a stop */
 #define DELAY_SLACK_S 1.5         /* seconds of a sound server's delay not trusted at a gap */
 
 /* A loss that the detector has suspected or found: the frames still held from before it are
@@ -653,15 +652,15 @@ static void check_for_loss(WaveSource* source, double now, snd_pcm_uframes_t ava
 }
 
 /* Waits up to timeout_ms for audio, adding the time to the waits the detector is told of
-   unless the process was stopped meanwhile (a SIGCONT came, or the wait overran its timeout
-   by LATE_WAKE_S: the handler may not have run yet). Returns the wait's result. */
+   unless a stop of the process cut the wait short (stopped_during_wait). Returns the wait's
+   result. */
 static int wait_for_audio(WaveSource* source, uint32_t timeout_ms) {
     uint32_t continues = process_continues();
     double from = monotonic_seconds();
     int ready = alsa_calls.wait(source->pcm, source->wake_fd,
                                 timeout_ms > INT32_MAX ? -1 : (int)timeout_ms);
     double waited = monotonic_seconds() - from;
-    if (process_continues() == continues && waited < timeout_ms / 1000.0 + LATE_WAKE_S)
+    if (!stopped_during_wait(continues, (waited - timeout_ms / 1000.0) * 1000))
         source->waited += waited;
     return ready;
 }

@@ -15,7 +15,6 @@
 #include "platform/win32_compat.h"
 
 #define EVENT_MAGIC 0x45564e54u /* "EVNT": tells an event handle from a stray pointer */
-#define LATE_WAKE_MS 250        /* a wait woken this late after its deadline was stopped */
 
 /* The state is an atomic flag, so that setting an event nobody waits for and a wait on a set
    event make no system call; only a wait that must sleep takes the lock. A waiter counts
@@ -112,9 +111,8 @@ static int64_t monotonic_ns(void) {
 
 /* A timed wait counts only time in which the process ran: when the process was stopped and
    continued during it, it waits the full time again from its wake, since the thread that
-   would set the event had no chance to run while the process was stopped. A wait that ends
-   LATE_WAKE_MS or more after its deadline is taken for one that a stop cut short too: the
-   SIGCONT handler may not have run yet when the waiting thread wakes first. */
+   would set the event had no chance to run while the process was stopped (stopped_during_wait
+   tells). */
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Event* event = event_from_handle(handle);
     if (!event) return WAIT_FAILED;
@@ -132,8 +130,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
                      : pthread_cond_timedwait(&event->wake, &event->lock, &deadline);
         if (rc == ETIMEDOUT) {
             int64_t now = monotonic_ns();
-            bool stopped = process_continues() != continues;
-            if (stopped || now - deadline_ns >= (int64_t)LATE_WAKE_MS * 1000000) {
+            if (stopped_during_wait(continues, (double)(now - deadline_ns) / 1e6)) {
                 continues = process_continues();
                 deadline_ns = now + (int64_t)milliseconds * 1000000;
                 deadline = deadline_at(deadline_ns);

@@ -5,6 +5,8 @@
 #include <csignal>
 #include <pthread.h>
 
+#define LATE_WAKE_MS 250 /* a wait woken this far past its deadline was cut by a stop */
+
 /* Written by the SIGCONT handler, read by any thread; lock-free, so safe in a handler. */
 static struct {
     std::atomic<uint32_t> continues; /* SIGCONTs seen */
@@ -30,4 +32,8 @@ void watch_process_stops(void) {
 
 uint32_t process_continues(void) {
     return process_stops.continues.load();
+}
+
+bool stopped_during_wait(uint32_t continues, double late_ms) {
+    return process_continues() != continues || late_ms >= LATE_WAKE_MS;
 }

@@ -11,3 +11,9 @@ void watch_process_stops(void);
 
 /* How many times the process has been continued since watch_process_stops. Any thread. */
 uint32_t process_continues(void);
+
+/* Whether a stop cut short a wait that began when process_continues() was `continues` and
+   ended late_ms after its deadline (negative: before it): a continue came meanwhile, or the
+   wait woke LATE_WAKE_MS or more late, which a stop does before the SIGCONT handler has run on
+   another thread. Any thread. */
+bool stopped_during_wait(uint32_t continues, double late_ms);
