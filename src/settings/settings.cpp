@@ -7,6 +7,7 @@
 
 #include "driver/fatal.h"
 #include "platform/platform.h"
+#include "platform/wave_subformat.h"
 
 const RecordingSettings default_settings = {
     5,      /* seconds */
@@ -231,13 +232,6 @@ static void take_file_name(const char* argument) {
     strcpy(s.output_path, argument);
 }
 
-/* The sub-formats of WAVE_FORMAT_EXTENSIBLE: KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT, the
-   format tag followed by the common suffix. */
-static const GUID pcm_subformat = {
-    WAVE_FORMAT_PCM, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-static const GUID float_subformat = {
-    WAVE_FORMAT_IEEE_FLOAT, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-
 /* The speaker mask for 1..8 channels: mono, stereo, 3.0, quad, 5.0, 5.1, 6.1, 7.1. */
 static const DWORD speaker_masks[CHANNELS_MAX + 1] = {
     0,
@@ -269,7 +263,8 @@ void derive_wave_format(void) {
     extensible.Samples.wValidBitsPerSample = s.format.wBitsPerSample;
     extensible.dwChannelMask =
         s.format.nChannels <= CHANNELS_MAX ? speaker_masks[s.format.nChannels] : 0;
-    extensible.SubFormat = s.float_samples ? float_subformat : pcm_subformat;
+    extensible.SubFormat =
+        wave_subformat(s.float_samples ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
 }
 
 void parse_switches(int argc, char** argv) {

@@ -21,6 +21,7 @@
 #include <pthread.h>
 
 #include "platform/posix/wave_source.h"
+#include "platform/wave_subformat.h"
 #include "platform/posix/wavein_posix.h"
 #include "platform/posix/wavein_reserve.h"
 
@@ -317,18 +318,9 @@ static bool start_device_thread(WaveInDevice* device) {
 
 /* ---- open and close --------------------------------------------------------------------- */
 
-/* The common suffix of the WAVE_FORMAT_EXTENSIBLE sub-format GUIDs, whose first field is the
-   format tag they stand for. */
-static const BYTE subformat_suffix[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
 /* The plain format tag that an extensible format's sub-format stands for, or 0. */
 static DWORD extensible_subformat(const WAVEFORMATEX* format) {
-    const WAVEFORMATEXTENSIBLE* ex = (const WAVEFORMATEXTENSIBLE*)format;
-    const GUID& guid = ex->SubFormat;
-    if (guid.Data2 != 0x0000 || guid.Data3 != 0x0010 ||
-        memcmp(guid.Data4, subformat_suffix, sizeof subformat_suffix) != 0)
-        return 0;
-    return guid.Data1;
+    return wave_subformat_tag(((const WAVEFORMATEXTENSIBLE*)format)->SubFormat);
 }
 
 bool wave_format_is_float(const WAVEFORMATEX* format) {
