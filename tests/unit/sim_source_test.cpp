@@ -10,6 +10,23 @@
 #include "platform/posix/wave_source.h"
 #include "platform/sim/sim_config.h"
 
+/* Opens the simulated device for format, unpaced, and fills data from the first frame on. */
+static void read_from_start(const WAVEFORMATEX* format, std::vector<BYTE>* data) {
+    setenv("WAVTAP_SIM", "speed=0", 1);
+    WaveSource* source = nullptr;
+    ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, format, &source));
+    ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
+    uint32_t got = 0;
+    while (got < data->size()) {
+        int32_t n = wave_source_read(source, &(*data)[got], (uint32_t)(data->size() - got), 50);
+        if (n <= 0) break;
+        got += (uint32_t)n;
+    }
+    wave_source_stop(source);
+    wave_source_close(source);
+    ASSERT_EQ(data->size(), got);
+}
+
 TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
     struct Case {
         WORD bits;
@@ -19,19 +36,10 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
     const Case cases[] = {{16, 16384, 65536}, {8, 64, 256}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
-        setenv("WAVTAP_SIM", "speed=0", 1);
         WAVEFORMATEX format = pcm_format(44100, 2, c.bits);
-        WaveSource* source = nullptr;
-        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, &format, &source));
-        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
         const uint32_t frames = 70000; /* past the 16-bit wrap */
         std::vector<BYTE> data(frames * format.nBlockAlign);
-        uint32_t got = 0;
-        while (got < data.size()) {
-            int32_t n = wave_source_read(source, &data[got], (uint32_t)(data.size() - got), 50);
-            ASSERT_GT(n, 0);
-            got += (uint32_t)n;
-        }
+        ASSERT_NO_FATAL_FAILURE(read_from_start(&format, &data));
         for (uint32_t f = 0; f < frames; f++) {
             for (uint32_t channel = 0; channel < 2; channel++) {
                 uint32_t at = f * format.nBlockAlign + channel * (c.bits / 8);
@@ -40,8 +48,6 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
                     << "frame " << f << " channel " << channel;
             }
         }
-        wave_source_stop(source);
-        wave_source_close(source);
     }
 }
 
@@ -57,20 +63,11 @@ TEST(SimSource, CountsIn24And32BitIntegersAndFloatOnUpTo8Channels) {
                           {32, true, 1u << 21, 1u << 24}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bits << (c.is_float ? " float" : " bits"));
-        setenv("WAVTAP_SIM", "speed=0", 1);
         WAVEFORMATEXTENSIBLE format = extensible_format(8000, 8, c.bits, c.is_float);
-        WaveSource* source = nullptr;
-        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, &format.Format, &source));
-        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
         const uint32_t frames = 3000;
         const uint32_t size = c.bits / 8;
         std::vector<BYTE> data(frames * format.Format.nBlockAlign);
-        uint32_t got = 0;
-        while (got < data.size()) {
-            int32_t n = wave_source_read(source, &data[got], (uint32_t)(data.size() - got), 50);
-            ASSERT_GT(n, 0);
-            got += (uint32_t)n;
-        }
+        ASSERT_NO_FATAL_FAILURE(read_from_start(&format.Format, &data));
         for (uint32_t f = 0; f < frames; f++) {
             for (uint32_t channel = 0; channel < 8; channel++) {
                 const BYTE* p = &data[f * format.Format.nBlockAlign + channel * size];
@@ -87,8 +84,6 @@ TEST(SimSource, CountsIn24And32BitIntegersAndFloatOnUpTo8Channels) {
                 ASSERT_EQ(expected, value) << "frame " << f << " channel " << channel;
             }
         }
-        wave_source_stop(source);
-        wave_source_close(source);
     }
 }
 
