@@ -59,17 +59,20 @@ static bool format_is_extensible(void) {
     return recording_settings.format.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
 }
 
+/* Bytes in the RIFF header of the recording format, without a "ds64" chunk. */
+static uint32_t riff_header_size(void) {
+    return WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0);
+}
+
 bool wave_header_is_rf64(void) {
     const RecordingSettings& s = recording_settings;
     int32_t seconds = s.part_seconds > 0 ? s.part_seconds : s.seconds;
     uint64_t data_size = wave_data_size((int64_t)seconds * s.buffers_per_second);
-    uint32_t plain_size = WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0);
-    return data_size + plain_size - 8 >= RIFF_SIZE_MAX;
+    return data_size + riff_header_size() - 8 >= RIFF_SIZE_MAX;
 }
 
 uint32_t wave_header_size(void) {
-    return WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0) +
-           (wave_header_is_rf64() ? DS64_CHUNK_SIZE : 0);
+    return riff_header_size() + (wave_header_is_rf64() ? DS64_CHUNK_SIZE : 0);
 }
 
 uint64_t emit_wave_header(int32_t buffer_count) {
