@@ -76,18 +76,28 @@ void show_usage(void) {
     exit(-1);
 }
 
-int32_t read_decimal(const char* text) {
+bool read_switch_number(const char* text, int32_t* value) {
     const unsigned char* p = (const unsigned char*)text;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
         p++;
+    if (*p == '\0') {
+        *value = 0;
+        return true;
+    }
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
-    uint32_t value = 0;
-    for (; *p >= '0' && *p <= '9'; p++)
-        value = value * 10u + (uint32_t)(*p - '0');
-    if (negative) value = 0u - value;
-    /* Two's-complement reading of the 32 bits, without an out-of-range conversion. */
-    return value <= 0x7FFFFFFFu ? (int32_t)value : -(int32_t)(~value) - 1;
+    if (*p < '0' || *p > '9') return false;
+    /* The magnitude stays within 2^31 (INT32_MIN's), so it never wraps. */
+    const uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
+    uint32_t magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        uint32_t digit = (uint32_t)(*p - '0');
+        if (magnitude > (limit - digit) / 10u) return false;
+        magnitude = magnitude * 10u + digit;
+    }
+    if (*p != '\0') return false;
+    *value = negative ? (int32_t)(0u - magnitude) : (int32_t)magnitude;
+    return true;
 }
 
 static char fold_letter(char c) {
@@ -101,7 +111,8 @@ static char fold_letter(char c) {
 /* Applies one "-#" switch; returns false when it is illegal. */
 static bool apply_extended_switch(const char* argument) {
     if (argument[2] == '\0') return false;
-    int32_t value = read_decimal(argument + 3);
+    int32_t value;
+    if (!read_switch_number(argument + 3, &value)) return false;
     switch (fold_letter(argument[2])) {
     case 'Q':
         if (value < QUEUE_SECONDS_MIN || value > QUEUE_SECONDS_MAX) return false;
@@ -123,11 +134,15 @@ static bool apply_extended_switch(const char* argument) {
 /* Applies "-b": 8, 16, 24 or 32-bit integers, or "32f" for 32-bit float. */
 static bool apply_bits_switch(const char* argument) {
     RecordingSettings& s = recording_settings;
-    int32_t value = read_decimal(argument + 2);
-    const char* end = argument + 2;
-    while (*end >= '0' && *end <= '9')
-        end++;
-    bool is_float = fold_letter(*end) == 'F';
+    char digits[8];
+    size_t length = strlen(argument + 2);
+    bool is_float = length > 0 && fold_letter(argument[2 + length - 1]) == 'F';
+    if (is_float) length--;
+    if (length >= sizeof digits) return false;
+    memcpy(digits, argument + 2, length);
+    digits[length] = '\0';
+    int32_t value;
+    if (!read_switch_number(digits, &value)) return false;
     if (is_float ? value != 32 : value != 8 && value != 16 && value != 24 && value != 32)
         return false;
     s.format.wBitsPerSample = (WORD)value;
@@ -135,11 +150,10 @@ static bool apply_bits_switch(const char* argument) {
     return true;
 }
 
-/* Takes the value of -f: a rate from 1 to MAX_SAMPLE_RATE as written (a value beyond 32 bits
-   does not wrap into range). Returns false for any other. */
+/* Takes the value of -f: a rate from 1 to MAX_SAMPLE_RATE. Returns false for any other. */
 static bool take_rate(const char* text) {
-    long long rate = strtoll(text, nullptr, 10);
-    if (rate < 1 || rate > MAX_SAMPLE_RATE) return false;
+    int32_t rate;
+    if (!read_switch_number(text, &rate) || rate < 1 || rate > MAX_SAMPLE_RATE) return false;
     recording_settings.format.nSamplesPerSec = (uint32_t)rate;
     return true;
 }
@@ -157,12 +171,12 @@ static bool is_number(const char* text) {
     return true;
 }
 
-/* Takes the value of -i: a number (read as value) is the device number, anything else names
-   the device. Returns false for a name too long to keep. */
-static bool take_device(const char* text, int32_t value) {
+/* Takes the value of -i: a number is the device number, anything else names the device.
+   Returns false for a number beyond 32 bits or a name too long to keep. */
+static bool take_device(const char* text) {
     RecordingSettings& s = recording_settings;
     if (is_number(text)) {
-        s.device_number = value;
+        if (!read_switch_number(text, &s.device_number)) return false;
         s.device_name[0] = '\0';
         return true;
     }
@@ -180,21 +194,23 @@ static const char* zero_seconds_argument;
    when it is illegal. */
 static bool apply_switch(const char* argument) {
     RecordingSettings& s = recording_settings;
-    int32_t value = read_decimal(argument + 2);
+    /* The value of -s, -t and -c; the other switches read their own or take none. */
+    int32_t value = 0;
+    bool has_number = read_switch_number(argument + 2, &value);
     switch (fold_letter(argument[1])) {
     case '?':
         show_usage();
     case 'S':
-        if (value < 0) return false;
+        if (!has_number || value < 0) return false;
         if (value == 0) zero_seconds_argument = argument;
         s.seconds = value;
         return true;
     case 'T':
-        if (value < 1) return false;
+        if (!has_number || value < 1) return false;
         s.part_seconds = value;
         return true;
     case 'C':
-        if (value < 1 || value > CHANNELS_MAX) return false;
+        if (!has_number || value < 1 || value > CHANNELS_MAX) return false;
         s.format.nChannels = (WORD)value;
         return true;
     case 'B':
@@ -208,7 +224,7 @@ static bool apply_switch(const char* argument) {
     case 'F':
         return take_rate(argument + 2);
     case 'I':
-        return take_device(argument + 2, value);
+        return take_device(argument + 2);
     case 'P':
         s.prompt = 1;
         return true;

@@ -61,6 +61,7 @@ void print_usage(void);
    mask for the channel count, and the PCM or IEEE-float sub-format. */
 void derive_wave_format(void);
 
-/* The runtime's plain text-to-integer reading: leading white space, an optional sign, digits up
-   to the first non-digit, 0 when there are none. Wraps modulo 2^32 instead of overflowing. */
-int32_t read_decimal(const char* text);
+/* Reads a switch's value: leading white space, an optional sign and digits, with nothing after
+   them. Returns true and sets *value for such a number within the signed 32-bit range, and for
+   an empty (or white) text, which reads as 0; false for anything else, *value then unchanged. */
+bool read_switch_number(const char* text, int32_t* value);

@@ -60,7 +60,8 @@ starting the program without arguments.
     done
 '
 
-for arg in -x -zz -# -#q0 -#q61 -#b0 -#b21 -#w511 -s0 -s-3 -c9 -b12 -f0 -f768001 -f4295063296 --; do
+for arg in -x -zz -# -#q0 -#q61 -#b0 -#b21 -#w511 -s0 -s-3 -c9 -b12 -f0 -f768001 -f4295063296 -- \
+    -f48k -f44.1k -s1m -s4294967306 -c4294967298; do
     test_expect_success "$arg is an illegal switch" '
         run "$WAVTAP" "'"$arg"'" a.wav &&
         test_status 255 &&

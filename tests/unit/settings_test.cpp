@@ -22,28 +22,42 @@ void parse(std::vector<std::string> args) {
 
 const RecordingSettings& s = recording_settings;
 
-TEST(ReadDecimal, FollowsTheRuntimeTextToIntegerRules) {
+TEST(ReadSwitchNumber, TakesOnlyAWholeNumberWithinTheSigned32BitRange) {
     struct Case {
         const char* text;
-        int32_t value;
+        bool taken;
+        int32_t value; /* when taken */
     } cases[] = {
-        {"", 0},
-        {"abc", 0},
-        {"42", 42},
-        {"  \t42", 42},
-        {"+7", 7},
-        {"-3", -3},
-        {"12x34", 12},
-        {"- 5", 0},
-        {"2147483647", 2147483647},
-        {"-2147483648", INT32_MIN},
-        {"4294967296", 0},
-        {"4294967297", 1},
-        {"2147483648", INT32_MIN},
-        {"99999999999999999999", (int32_t)0x630FFFFFu /* (10^20 - 1) mod 2^32 */},
+        {"", true, 0},
+        {" ", true, 0},
+        {"abc", false, 0},
+        {"42", true, 42},
+        {"  \t42", true, 42},
+        {"+7", true, 7},
+        {"-3", true, -3},
+        {"12x34", false, 0},
+        {"48k", false, 0},
+        {"44.1", false, 0},
+        {"1m", false, 0},
+        {"42 ", false, 0},
+        {"- 5", false, 0},
+        {"-", false, 0},
+        {"+", false, 0},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, INT32_MIN},
+        {"0002147483647", true, 2147483647},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"4294967296", false, 0},
+        {"4294967297", false, 0},
+        {"4294967306", false, 0},
+        {"99999999999999999999", false, 0},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(read_decimal(c.text), c.value) << '"' << c.text << '"';
+    for (const Case& c : cases) {
+        int32_t value = -12345;
+        EXPECT_EQ(read_switch_number(c.text, &value), c.taken) << '"' << c.text << '"';
+        EXPECT_EQ(value, c.taken ? c.value : -12345) << '"' << c.text << '"';
+    }
 }
 
 TEST(ParseSwitches, LeavesTheDefaultsWithOnlyAFileName) {
@@ -91,6 +105,9 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-s0", "-T60", "x"}, &RecordingSettings::seconds, 0},
         {{"-t1", "-s0", "x"}, &RecordingSettings::queue_seconds, 5},
         {{"-s3", "-t1", "x"}, &RecordingSettings::queue_seconds, 3},
+        {{"-s2147483647", "x"}, &RecordingSettings::seconds, 2147483647},
+        {{"-s+7", "x"}, &RecordingSettings::seconds, 7},
+        {{"-#w 4096", "x"}, &RecordingSettings::write_size, 4096},
     };
     for (const Case& c : cases) {
         parse(c.args);
@@ -256,7 +273,27 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              long_name.c_str(),
                              "-t0",
                              "-t-5",
-                             "-t"};
+                             "-t",
+                             "-f48k",
+                             "-f44.1k",
+                             "-F44100x",
+                             "-s1m",
+                             "-s4294967306",
+                             "-s2147483648",
+                             "-s-",
+                             "-c4294967298",
+                             "-c2x",
+                             "-t4294967297",
+                             "-t1.5",
+                             "-#q5s",
+                             "-#b4294967306",
+                             "-#w4294967808",
+                             "-#w4096k",
+                             "-b16x",
+                             "-b32fx",
+                             "-b4294967312",
+                             "-i4294967299",
+                             "-i-2147483649"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "
@@ -265,6 +302,9 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                     ::testing::HasSubstr(message))
             << arg;
     }
+    /* A length that wraps to 0 is not a take until stopped. */
+    EXPECT_EXIT(parse({"-s4294967296", "-t1", "a.wav"}), ::testing::ExitedWithCode(255),
+                ::testing::HasSubstr("Illegal switch '-s4294967296'"));
 }
 
 TEST(ParseSwitchesDeathTest, RefusesPartsToStandardOutput) {
