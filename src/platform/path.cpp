@@ -79,6 +79,7 @@ static int compose_path(char* out, size_t out_size, const PathParts* parts) {
 int complete_path_extension(char* path, size_t size, const char* extension) {
     PathParts parts;
     if (split_path(path, &parts) != 0) return -1;
+    if (parts.name[0] == '\0' && parts.extension[0] == '\0') return 1;
     if (parts.extension[0] != '\0') return 0;
     if (!copy_part(parts.extension, extension, strlen(extension))) return -1;
     return compose_path(path, size, &parts);

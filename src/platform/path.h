@@ -5,6 +5,7 @@
 #include <cstddef>
 
 /* Adds extension to the path held in a buffer of size bytes when the path's last component has
-   no extension (a trailing "." counts as one). Returns 0, or -1 when a part of the path is longer
-   than 255 characters or the completed path does not fit; path is then left as it was. */
+   no extension (a trailing "." counts as one). Returns 0, 1 when the last component is empty
+   (the path names a directory: "dir/", "/", "C:"), or -1 when a part of the path is longer than
+   255 characters or the completed path does not fit; path is left as it was but for 0. */
 int complete_path_extension(char* path, size_t size, const char* extension);

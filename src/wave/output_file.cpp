@@ -29,11 +29,13 @@ static void refuse_unrepresentable_length(void) {
 }
 
 /* Adds ".wav" to output_path when its last component has no extension. A path that would not
-   fit, or whose parts are too long to split, is refused rather than cut. */
+   fit, or whose parts are too long to split, is refused rather than cut; a path without a name
+   (a directory) is refused as a file that cannot be opened. */
 static void complete_output_path(void) {
     char* path = recording_settings.output_path;
-    if (complete_path_extension(path, OUTPUT_PATH_SIZE, ".wav") != 0)
-        fatal_error("Output path too long: %s\n", path);
+    int completed = complete_path_extension(path, OUTPUT_PATH_SIZE, ".wav");
+    if (completed > 0) fatal_error("Error opening output file: %s\n", path);
+    if (completed < 0) fatal_error("Output path too long: %s\n", path);
 }
 
 /* Opens the output file without a stream buffer of its own: the staging buffer already makes the

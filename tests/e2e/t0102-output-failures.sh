@@ -36,6 +36,23 @@ Error writing to file: -
 "
 '
 
+# A name whose last component is empty names a directory, not a file of its own.
+for name in dir/ / dir//; do
+    test_expect_success "\"$name\" names no file: it is refused and nothing is created" '
+        mkdir dir &&
+        run "$WAVTAP" "'"$name"'" -s1 $NO_DEVICE &&
+        test_status 255 &&
+        test_stderr_is "Error opening output file: '"$name"'
+" &&
+        test -z "$(ls -A dir)" &&
+        run "$WAVTAP" "'"$name"'" -s1 -t1 $NO_DEVICE &&
+        test_status 255 &&
+        test_stderr_is "Error opening output file: '"$name"'
+" &&
+        test -z "$(ls -A dir)"
+    '
+done
+
 # A file system with too little room: a small tmpfs, where the reservation of the file's blocks
 # fails at once instead of the capture failing later.
 mkdir "$SCRATCH/probe"

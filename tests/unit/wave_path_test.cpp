@@ -24,11 +24,8 @@ TEST(CompletePathExtension, AddsWavOnlyWhereTheLastComponentHasNoExtension) {
         {"my.dir\\rec", "my.dir\\rec.wav"},
         {"C:rec", "C:rec.wav"},
         {"C:\\audio\\rec", "C:\\audio\\rec.wav"},
-        {"/", "/.wav"},
-        {"dir/", "dir/.wav"},
         {"dir/.profile", "dir/.profile"},
         {"a.b\\c.d/rec", "a.b\\c.d/rec.wav"},
-        {"", ".wav"},
         {repeat('n', 255), repeat('n', 255) + ".wav"},                   /* 259 characters fit */
         {"abc/" + repeat('n', 251), "abc/" + repeat('n', 251) + ".wav"}, /* so do these */
         {repeat('d', 254) + "/" + "x.y", repeat('d', 254) + "/x.y"},     /* a 255-character part */
@@ -38,6 +35,16 @@ TEST(CompletePathExtension, AddsWavOnlyWhereTheLastComponentHasNoExtension) {
         snprintf(path, sizeof path, "%s", c.path.c_str());
         ASSERT_EQ(complete_path_extension(path, sizeof path, ".wav"), 0) << c.path;
         EXPECT_EQ(path, c.completed);
+    }
+}
+
+TEST(CompletePathExtension, RefusesAPathWhoseLastComponentIsEmptyAndLeavesItAlone) {
+    const char* cases[] = {"/", "dir/", "dir\\", "", "C:", "C:\\", "a.b/"};
+    for (const char* given : cases) {
+        char path[OUTPUT_PATH_SIZE];
+        snprintf(path, sizeof path, "%s", given);
+        EXPECT_EQ(complete_path_extension(path, sizeof path, ".wav"), 1) << given;
+        EXPECT_STREQ(path, given);
     }
 }
 
