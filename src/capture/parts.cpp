@@ -125,6 +125,9 @@ void name_first_part(void) {
     TakeParts& t = take_parts;
     const RecordingSettings& s = recording_settings;
     strcpy(t.take_path, s.output_path);
+    if (lock_take_name(t.take_path) == 1)
+        fatal_error("Output file in use by another recording: %s\n", t.take_path);
+    refuse_special_outputs();
     t.digits = PART_DIGITS;
     if (s.seconds > 0) {
         uint32_t parts = (uint32_t)((s.seconds + s.part_seconds - 1) / s.part_seconds);

@@ -6,7 +6,9 @@
 #include <cstdio>
 
 /* Opens the file at path (UTF-8 on Windows, where it is opened by its UTF-16 name) as fopen does
-   with mode. Returns the stream, or null with errno set. */
+   with mode ("rb", "wb", "r+b", ...), without waiting for a FIFO's other end: a FIFO nobody reads
+   fails with ENXIO. After refuse_special_outputs, a file that is not a regular file (a FIFO, a
+   device) is refused with EINVAL. Returns the stream, or null with errno set. */
 FILE* open_file_stream(const char* path, const char* mode);
 
 /* Removes the file at path (UTF-8 on Windows, removed by its UTF-16 name). Returns 0 on success. */
@@ -41,17 +43,34 @@ void set_binary_stream(FILE* stream);
 int64_t rewritable_offset(FILE* stream);
 
 /* Opens every closed one of the standard descriptors (input, output, error) on the null device,
-   so that no file opened later takes its number and receives what is meant for it. Main thread,
-   first thing at start-up. */
+   so that no file opened later takes its number and receives what is meant for it, and notes
+   which ones were closed. Main thread, first thing at start-up. */
 void guard_standard_descriptors(void);
+
+/* Whether standard descriptor fd (0, 1 or 2) was closed when the process started, as
+   guard_standard_descriptors found it. */
+bool standard_descriptor_closed(int fd);
+
+/* From now on the outputs are a take's parts, which are sized, reserved and cut one after the
+   other: open_file_stream and lock_output_file refuse a file that is not a regular file. Main
+   thread. */
+void refuse_special_outputs(void);
+
+/* Makes this process the only recorder of the take in parts at take_path (its name, or its
+   strftime pattern, in its directory), so that no second recorder rewrites its finished parts.
+   Held until the process ends, however it ends; nothing is written to the file system. Returns
+   0 when held (or when the system cannot hold it: the take then goes on unguarded, as a file
+   system without locks does), 1 when another process holds it. Main thread, once. */
+int lock_take_name(const char* take_path);
 
 #define OUTPUT_LOCKS 2 /* output locks a process holds at once */
 
 /* Makes this process the only recorder of the file at path: takes an exclusive lock on a handle
    of its own, which stays open until the lock is let go or the process ends, creating the file
-   (empty) when it is missing. Sets *created when it did. Returns 0 when locked, 1 when another
-   process holds the lock (nothing is changed then), -1 when the file cannot be opened (errno says
-   why). The process holds up to OUTPUT_LOCKS such locks (in parts: the part being recorded and the
+   (empty) when it is missing. Sets *created when it did. Returns 0 when locked (or unlocked for a
+   FIFO or a device, which are not opened for it), 1 when another process holds the lock (nothing
+   is changed then), -1 when the file cannot be opened, or after refuse_special_outputs is not a
+   regular file (errno says why). The process holds up to OUTPUT_LOCKS such locks (in parts: the part being recorded and the
    one prepared ahead): a new call first lets the oldest one go, and a lock the process already
    holds on the same file. Main thread. */
 int lock_output_file(const char* path, bool* created);

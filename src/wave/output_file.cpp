@@ -126,6 +126,9 @@ void open_output(void) {
     uint64_t target = emit_wave_header(first_file_buffers());
 
     if (s.output_path[0] == '-') {
+        /* What stands at a closed standard output is the guard's null device, not an output. */
+        if (standard_descriptor_closed(1))
+            fatal_error("Error opening output file: %s\n", s.output_path);
         /* Unbuffered for the same reason as open_stream. */
         set_binary_stream(stdout);
         setvbuf(stdout, nullptr, _IONBF, 0);

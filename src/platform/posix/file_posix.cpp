@@ -1,14 +1,20 @@
 // The runtime file services on POSIX systems: 64-bit sizes and offsets through stat, fstat,
-// fseeko, ftello, ftruncate and posix_fallocate, the output's lock through flock.
+// fseeko, ftello, ftruncate and posix_fallocate, the output's lock through flock, the take's lock
+// through a socket name; every system call through file_system_calls.
 #define _FILE_OFFSET_BITS 64
 #include "platform/posix/file_posix.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "platform/file_services.h"
+#include "platform/output_locks.h"
 
 static_assert(sizeof(off_t) >= 8, "the file services need 64-bit file offsets");
 
@@ -18,19 +24,81 @@ static int system_stat(const char* path, struct stat* status) {
 static int system_fstat(int fd, struct stat* status) {
     return fstat(fd, status);
 }
+static int system_open(const char* path, int flags, mode_t mode) {
+    return open(path, flags, mode);
+}
+static int system_fcntl(int fd, int command, int argument) {
+    return fcntl(fd, command, argument);
+}
 
 const FileSystemCalls system_file_calls = {
-    system_stat, system_fstat, fseeko, ftello, ftruncate, posix_fallocate,
+    system_stat,  system_fstat, fseeko, ftello, ftruncate, posix_fallocate, system_open, close,
+    system_fcntl, flock,        dup2,   fdopen, remove,    socket,          bind,
 };
 
 FileSystemCalls file_system_calls = system_file_calls;
 
+/* The file layer's process-wide state; main thread. */
+struct FileLayerState {
+    bool standard_closed[3]; /* standard descriptor i was closed at start-up */
+    bool regular_only;       /* refuse_special_outputs was called */
+    OutputLockSlots locks;   /* descriptors holding the output's locks (flock) */
+    int take_lock;           /* the socket that holds the take's name, or -1 */
+};
+
+static FileLayerState file_layer = {{false, false, false}, false, {{-1, -1}, {false, false}}, -1};
+
+/* The open flags of an fopen mode. */
+static int open_flags_of_mode(const char* mode) {
+    bool update = strchr(mode, '+') != nullptr;
+    switch (mode[0]) {
+    case 'w':
+        return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+    case 'a':
+        return (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+    default:
+        return update ? O_RDWR : O_RDONLY;
+    }
+}
+
+/* Whether the file open at fd may be an output: any file, or after refuse_special_outputs only
+   a regular one (EINVAL otherwise). */
+static bool may_be_output(int fd) {
+    struct stat status;
+    if (file_system_calls.stat_descriptor(fd, &status) != 0) return false;
+    if (file_layer.regular_only && !S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+/* Closes fd and returns -1 with errno as it was before the close. */
+static int close_failed(int fd) {
+    int error = errno;
+    file_system_calls.close_descriptor(fd);
+    errno = error;
+    return -1;
+}
+
 FILE* open_file_stream(const char* path, const char* mode) {
-    return fopen(path, mode);
+    /* Opened without blocking, so that a FIFO does not wait for its other end; then blocking
+       again for the writes. */
+    int fd = file_system_calls.open_path(path, open_flags_of_mode(mode) | O_NONBLOCK, 0666);
+    if (fd < 0) return nullptr;
+    int flags = file_system_calls.control(fd, F_GETFL, 0);
+    if (!may_be_output(fd) || flags < 0 ||
+        file_system_calls.control(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close_failed(fd);
+        return nullptr;
+    }
+    FILE* stream = file_system_calls.stream_of(fd, mode);
+    if (!stream) close_failed(fd);
+    return stream;
 }
 
 int remove_file(const char* path) {
-    return remove(path);
+    return file_system_calls.remove_path(path);
 }
 
 int query_file_size(const char* path, uint64_t* size) {
@@ -81,7 +149,7 @@ int reserve_stream_file(FILE* stream, int64_t size) {
 void set_binary_stream(FILE*) {}
 
 int64_t rewritable_offset(FILE* stream) {
-    int flags = fcntl(fileno(stream), F_GETFL);
+    int flags = file_system_calls.control(fileno(stream), F_GETFL, 0);
     /* In append mode every write goes to the end, wherever the stream was sought to. */
     if (flags < 0 || (flags & O_APPEND)) return -1;
     int64_t offset = tell_stream(stream);
@@ -90,53 +158,56 @@ int64_t rewritable_offset(FILE* stream) {
 
 void guard_standard_descriptors(void) {
     for (int fd = 0; fd <= 2; fd++) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (file_system_calls.control(fd, F_GETFD, 0) != -1 || errno != EBADF) continue;
+        file_layer.standard_closed[fd] = true;
         /* The lowest free number is fd itself: the ones below it are open by now. */
-        int null_fd = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        int null_fd = file_system_calls.open_path("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
         if (null_fd >= 0 && null_fd != fd) {
-            dup2(null_fd, fd);
-            close(null_fd);
+            file_system_calls.duplicate(null_fd, fd);
+            file_system_calls.close_descriptor(null_fd);
         }
     }
+}
+
+bool standard_descriptor_closed(int fd) {
+    return fd >= 0 && fd <= 2 && file_layer.standard_closed[fd];
+}
+
+void refuse_special_outputs(void) {
+    file_layer.regular_only = true;
 }
 
 /* Opens path for the lock without changing it: read-only where allowed (a FIFO does not wait
    for its other end), write-only for a file that may only be written. */
 static int open_for_lock(const char* path, int create_flags) {
     const int flags = O_NONBLOCK | O_CLOEXEC | create_flags;
-    int fd = open(path, O_RDONLY | flags, 0666);
-    if (fd < 0 && errno == EACCES) fd = open(path, O_WRONLY | flags, 0666);
+    int fd = file_system_calls.open_path(path, O_RDONLY | flags, 0666);
+    if (fd < 0 && errno == EACCES) fd = file_system_calls.open_path(path, O_WRONLY | flags, 0666);
     return fd;
 }
 
-/* The descriptors that hold the output's locks, oldest first, -1 where there is none (main
-   thread). */
-static int output_lock_fds[OUTPUT_LOCKS] = {-1, -1};
+static void release_lock(LockHolder fd) {
+    file_system_calls.close_descriptor((int)fd);
+}
 
-/* Lets go of a lock this process holds on the file that fd has open: a process locks a file
-   once, so a new lock on it replaces the old one. */
-static void release_lock_of_same_file(int fd) {
-    struct stat mine, held;
-    if (fstat(fd, &mine) != 0) return;
-    for (int& lock : output_lock_fds) {
-        if (lock >= 0 && fstat(lock, &held) == 0 && held.st_dev == mine.st_dev &&
-            held.st_ino == mine.st_ino) {
-            close(lock);
-            lock = -1;
-        }
-    }
+static bool same_file(LockHolder held, LockHolder candidate) {
+    struct stat mine, other;
+    return file_system_calls.stat_descriptor((int)candidate, &mine) == 0 &&
+           file_system_calls.stat_descriptor((int)held, &other) == 0 &&
+           other.st_dev == mine.st_dev && other.st_ino == mine.st_ino;
 }
 
 int lock_output_file(const char* path, bool* created) {
     *created = false;
-    if (output_lock_fds[0] >= 0) close(output_lock_fds[0]);
-    for (int i = 1; i < OUTPUT_LOCKS; i++)
-        output_lock_fds[i - 1] = output_lock_fds[i];
-    output_lock_fds[OUTPUT_LOCKS - 1] = -1;
+    free_newest_lock_slot(&file_layer.locks, release_lock);
     /* A FIFO or a device is not a recording's file: opening it to lock it could make us its
-       reader, so it goes unlocked. */
+       reader, so it goes unlocked (or is refused, when only regular files may be outputs). */
     struct stat status;
-    if (file_system_calls.stat_path(path, &status) == 0 && !S_ISREG(status.st_mode)) return 0;
+    if (file_system_calls.stat_path(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+        if (!file_layer.regular_only) return 0;
+        errno = EINVAL;
+        return -1;
+    }
     int fd = open_for_lock(path, O_CREAT | O_EXCL);
     if (fd >= 0) {
         *created = true;
@@ -144,13 +215,61 @@ int lock_output_file(const char* path, bool* created) {
         fd = open_for_lock(path, 0);
     }
     if (fd < 0) return -1;
-    release_lock_of_same_file(fd);
+    /* What was opened may have been put in place after the stat. */
+    if (!may_be_output(fd)) return close_failed(fd);
+    release_locks_of_same_file(&file_layer.locks, fd, same_file, release_lock);
     /* flock belongs to this open file, so closing and reopening the output's own stream does
        not let it go. A file system without locks records unguarded. */
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        close(fd);
+    if (file_system_calls.lock_descriptor(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        file_system_calls.close_descriptor(fd);
         return 1;
     }
-    output_lock_fds[OUTPUT_LOCKS - 1] = fd; /* open until let go or the process ends */
+    keep_newest_lock(&file_layer.locks, fd);
+    return 0;
+}
+
+/* The take's lock is a name in the abstract socket namespace (Linux), bound by a socket of the
+   process's own: the kernel lets it go with the socket's last descriptor, so it is released
+   however the process ends, SIGKILL included, and it leaves nothing on disk. The name holds the
+   device and inode of the take's directory and a hash of the name (or pattern) in it, so that
+   every spelling of the same directory gives the same name. A directory that cannot be told
+   (not there yet, or itself from a pattern) counts as the working directory with the path as
+   given. The namespace belongs to the network namespace: recorders in different ones (separate
+   containers on one shared directory) do not see each other's takes. */
+int lock_take_name(const char* take_path) {
+    const char* slash = strrchr(take_path, '/');
+    char directory[PATH_MAX];
+    const char* name = take_path;
+    snprintf(directory, sizeof directory, ".");
+    if (slash) {
+        size_t length = (size_t)(slash - take_path);
+        if (length == 0) length = 1; /* the root */
+        if (length < sizeof directory) {
+            memcpy(directory, take_path, length);
+            directory[length] = '\0';
+            name = slash + 1;
+        }
+    }
+    struct stat status;
+    if (file_system_calls.stat_path(directory, &status) != 0) {
+        name = take_path;
+        if (file_system_calls.stat_path(".", &status) != 0) return 0;
+    }
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    /* sun_path[0] stays NUL: an abstract name. */
+    int length =
+        snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "wavtap-take/%llx/%llx/%016llx",
+                 (unsigned long long)status.st_dev, (unsigned long long)status.st_ino,
+                 (unsigned long long)lock_name_hash(name, strlen(name)));
+    int fd = file_system_calls.make_socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + (size_t)length);
+    if (file_system_calls.bind_socket(fd, (const struct sockaddr*)&address, size) != 0) {
+        bool in_use = errno == EADDRINUSE;
+        file_system_calls.close_descriptor(fd);
+        return in_use ? 1 : 0;
+    }
+    file_layer.take_lock = fd; /* open until the process ends */
     return 0;
 }

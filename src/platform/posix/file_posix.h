@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -13,6 +14,15 @@ struct FileSystemCalls {
     off_t (*tell)(FILE* stream);                             /* ftello */
     int (*truncate_descriptor)(int fd, off_t length);        /* ftruncate */
     int (*allocate)(int fd, off_t offset, off_t length);     /* posix_fallocate: an error number */
+    int (*open_path)(const char* path, int flags, mode_t mode); /* open */
+    int (*close_descriptor)(int fd);                            /* close */
+    int (*control)(int fd, int command, int argument);          /* fcntl with an int argument */
+    int (*lock_descriptor)(int fd, int operation);              /* flock */
+    int (*duplicate)(int fd, int new_fd);                       /* dup2 */
+    FILE* (*stream_of)(int fd, const char* mode);               /* fdopen */
+    int (*remove_path)(const char* path);                       /* remove */
+    int (*make_socket)(int domain, int type, int protocol);     /* socket */
+    int (*bind_socket)(int fd, const struct sockaddr* address, socklen_t length); /* bind */
 };
 
 /* The calls the file services make. Holds the system's own functions; only tests change it, and
