@@ -22,6 +22,17 @@ for closed in '<&-' '>&-' '2>&-' '<&- 2>&-' '<&- >&- 2>&-'; do
     '
 done
 
+test_expect_success 'a closed standard output is not an output: "-" is refused, nothing recorded' '
+    for closed in ">&-" "<&- >&-"; do
+        run sh -c "exec \"\$@\" $closed" sh env WAVTAP_SIM=speed=0 "$SIM" - -s1 -q &&
+        test_status 255 &&
+        test_stderr_is "Error opening output file: -
+" || return 1
+    done &&
+    run sh -c "exec \"\$@\" >&- 2>&-" sh env WAVTAP_SIM=speed=0 "$SIM" - -s1 -q &&
+    test_status 255
+'
+
 test_expect_success '"-" appended to (>>) is left as a pipe would be: nothing rewritten or cut' '
     record speed=0 full -s10 -q &&
     printf hello >out.wav &&
@@ -64,6 +75,35 @@ test_expect_success 'a second recorder on the same file is refused and touches n
     record speed=0 take -s2 -q &&
     test_status 0 &&
     check_signal take.wav 88200
+'
+
+test_expect_success 'a second recorder of a take in parts is refused and leaves its parts alone' '
+    start_recording speed=2 take -q -s0 -t1 &&
+    test_when_finished "kill -9 $pid" &&
+    for i in $(seq 200); do [ -e take-0004.wav ] && break; sleep 0.1; done &&
+    md5sum take-0001.wav take-0002.wav >finished &&
+    mkdir sub &&
+    for name in take take.wav ./take ../"${PWD##*/}"/take sub/../take; do
+        record speed=0 "$name" -q -s3 -t1 &&
+        test_status 255 &&
+        test_stderr_is "Output file in use by another recording: ${name%.wav}.wav
+" || exit 1
+    done &&
+    md5sum -c --quiet finished &&
+    record speed=0 take-0001 -q -s1 &&
+    test_status 0 &&
+    record speed=0 other -q -s2 -t1 &&
+    test_status 0 &&
+    kill -9 $pid &&
+    finish &&
+    test_status 137 &&
+    rm other-000[12].wav &&
+    ls -A >left &&
+    { grep -v -e "^take-[0-9]*\.wav$" -e "^std" -e "^finished$" -e "^sub$" -e "^left$" -e "^expected" left >litter || :; } &&
+    test_cmp_files /dev/null litter &&
+    record speed=0 take -q -s2 -t1 &&
+    test_status 0 &&
+    check_signal take-0001.wav 44100
 '
 
 # With a file size limit (ulimit -f, KiB in bash) the write past it fails; SIGXFSZ would end the
