@@ -53,6 +53,46 @@ for name in dir/ / dir//; do
     '
 done
 
+# A FIFO at a part's name: opening it would wait for a reader, where a stop no longer ends the
+# take. It is refused at once, as a part that cannot be prepared.
+test_expect_success 'a FIFO at a part'"'"'s name ends the take after the part before it' '
+    mkfifo take-0002.wav &&
+    record speed=0 take -q -s4 -t1 &&
+    test_status 255 &&
+    test_stderr_is "Error initialzing output: take-0002.wav
+Could be bad drive, bad file name, or disk full.
+" &&
+    check_signal take-0001.wav 44100 &&
+    test -p take-0002.wav &&
+    mkfifo rec-0001.wav &&
+    record speed=0 rec -q -s4 -t1 &&
+    test_status 255 &&
+    test_stderr_is "Error opening output file: rec-0001.wav
+" &&
+    test -p rec-0001.wav
+'
+
+test_expect_success 'a stop ends a take whose next part is a FIFO' '
+    mkfifo take-0002.wav &&
+    start_recording speed=1 take -s0 -t30 &&
+    wait_for_text "0:00:28" &&
+    kill -TERM $pid &&
+    finish &&
+    test_status 255 &&
+    test -p take-0002.wav &&
+    check_signal take-0001.wav "$((($(file_size take-0001.wav) - 44) / 4))"
+'
+
+test_expect_success 'a FIFO as the single output is refused at once when nothing reads it' '
+    mkfifo rec.wav &&
+    record speed=0 rec -q -s1 &&
+    test_status 255 &&
+    test_stderr_is "Error opening output file: rec.wav
+" &&
+    record speed=0 /dev/null -q -s1 &&
+    test_status 0
+'
+
 # A file system with too little room: a small tmpfs, where the reservation of the file's blocks
 # fails at once instead of the capture failing later.
 mkdir "$SCRATCH/probe"
