@@ -198,8 +198,8 @@ TEST(AlsaSource, ReportsEveryOverrunSuspendAndFailureOfTheRunningStream) {
         SCOPED_TRACE(c.name);
         WaveSource* source = nullptr;
         ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(WAVE_MAPPER, &format, &source));
-        alsa_calls = {fake_avail,   fake_readi,  fake_wait,  real.delay,
-                      fake_prepare, fake_resume, fake_start, fake_state};
+        alsa_calls = {fake_avail,  fake_readi, fake_wait,  real.delay, fake_prepare,
+                      fake_resume, fake_start, fake_state, real.drop};
         script = {};
         ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
         script = {c.avail, c.readi, c.wait, c.prepare, c.resume, 0, 0, 0};
@@ -212,6 +212,41 @@ TEST(AlsaSource, ReportsEveryOverrunSuspendAndFailureOfTheRunningStream) {
         EXPECT_EQ(c.prepares, script.prepares);
         EXPECT_EQ(c.resumes, script.resumes);
         EXPECT_EQ(c.starts, script.starts);
+        alsa_calls = real;
+        wave_source_close(source);
+    }
+}
+
+static int drop_result;
+static int fake_drop(snd_pcm_t*) {
+    return drop_result;
+}
+
+TEST(AlsaSource, ReportsAStopThatFailsAndTakesAStopOfAStreamNotRunning) {
+    const struct {
+        int drop;         /* what snd_pcm_drop returns */
+        MMRESULT result;  /* what the stop returns */
+        const char* text; /* the start of the problem text after it */
+    } cases[] = {
+        {0, MMSYSERR_NOERROR, "no problem"},
+        {-EBADFD, MMSYSERR_NOERROR, "no problem"},
+        {-EIO, MMSYSERR_ERROR, "cannot stop the device: "},
+        {-ENODEV, MMSYSERR_NODRIVER, "cannot stop the device: "},
+    };
+    setenv("AUDIODEV", "null", 1);
+    const AlsaCalls real = alsa_calls;
+    WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.drop);
+        WaveSource* source = nullptr;
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(WAVE_MAPPER, &format, &source));
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
+        alsa_calls.drop = fake_drop;
+        drop_result = c.drop;
+        EXPECT_EQ(c.result, wave_source_stop(source));
+        char problem[256];
+        wave_source_describe_problem(source, problem, sizeof problem);
+        EXPECT_EQ(0, strncmp(c.text, problem, strlen(c.text))) << problem;
         alsa_calls = real;
         wave_source_close(source);
     }

@@ -17,6 +17,7 @@ struct AlsaCalls {
     int (*resume)(snd_pcm_t* pcm);
     int (*start)(snd_pcm_t* pcm);
     snd_pcm_state_t (*state)(snd_pcm_t* pcm);
+    int (*drop)(snd_pcm_t* pcm);
 };
 
 extern AlsaCalls alsa_calls;

@@ -199,8 +199,9 @@ static int wait_or_wake(snd_pcm_t* pcm, int wake_fd, int timeout_ms) {
 }
 
 /* ALSA's own calls (see alsa_calls.h). */
-AlsaCalls alsa_calls = {snd_pcm_avail,   snd_pcm_readi,  wait_or_wake,  snd_pcm_delay,
-                        snd_pcm_prepare, snd_pcm_resume, snd_pcm_start, snd_pcm_state};
+AlsaCalls alsa_calls = {snd_pcm_avail, snd_pcm_readi,   wait_or_wake,
+                        snd_pcm_delay, snd_pcm_prepare, snd_pcm_resume,
+                        snd_pcm_start, snd_pcm_state,   snd_pcm_drop};
 
 static double monotonic_seconds(void) {
     struct timespec now;
@@ -535,7 +536,7 @@ MMRESULT wave_source_start(WaveSource* source) {
 }
 
 MMRESULT wave_source_stop(WaveSource* source) {
-    int err = snd_pcm_drop(source->pcm);
+    int err = alsa_calls.drop(source->pcm);
     if (err < 0 && err != -EBADFD) {
         set_problem(source, "cannot stop the device: %s", snd_strerror(err));
         return err == -ENODEV ? MMSYSERR_NODRIVER : MMSYSERR_ERROR;

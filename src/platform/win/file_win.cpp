@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "platform/output_locks.h"
 #include "platform/platform.h"
 
 #define WIDE_PATH_SIZE 1024 /* UTF-16 units in a converted path, its NUL included */
@@ -21,6 +22,17 @@ static bool widen_path(const char* path, wchar_t* wide) {
     return true;
 }
 
+/* The file layer's process-wide state; main thread. */
+struct FileLayerState {
+    bool standard_closed[3]; /* standard descriptor i was closed at start-up */
+    bool regular_only;       /* refuse_special_outputs was called */
+    OutputLockSlots locks;   /* handles holding the output's locks */
+    HANDLE take_lock;        /* the named mutex that holds the take's name, or null */
+};
+
+static FileLayerState file_layer = {{false, false, false}, false, {{0, 0}, {false, false}}, NULL};
+
+/* Windows opens a named pipe or a device without waiting for its other end. */
 FILE* open_file_stream(const char* path, const char* mode) {
     wchar_t wide_path[WIDE_PATH_SIZE], wide_mode[16];
     if (!widen_path(path, wide_path)) return nullptr;
@@ -28,7 +40,14 @@ FILE* open_file_stream(const char* path, const char* mode) {
         errno = EINVAL;
         return nullptr;
     }
-    return _wfopen(wide_path, wide_mode);
+    FILE* stream = _wfopen(wide_path, wide_mode);
+    if (stream && file_layer.regular_only &&
+        GetFileType((HANDLE)_get_osfhandle(_fileno(stream))) != FILE_TYPE_DISK) {
+        fclose(stream);
+        errno = EINVAL;
+        return nullptr;
+    }
+    return stream;
 }
 
 int remove_file(const char* path) {
@@ -92,6 +111,7 @@ int64_t rewritable_offset(FILE* stream) {
 void guard_standard_descriptors(void) {
     for (int fd = 0; fd <= 2; fd++) {
         if (_get_osfhandle(fd) != -1) continue;
+        file_layer.standard_closed[fd] = true;
         int null_fd = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
         if (null_fd >= 0 && null_fd != fd) {
             _dup2(null_fd, fd);
@@ -100,37 +120,34 @@ void guard_standard_descriptors(void) {
     }
 }
 
+bool standard_descriptor_closed(int fd) {
+    return fd >= 0 && fd <= 2 && file_layer.standard_closed[fd];
+}
+
+void refuse_special_outputs(void) {
+    file_layer.regular_only = true;
+}
+
 /* The lock is a byte-range lock far beyond any audio, on a handle of the process's own that
    shares everything: the output's own stream, closed and reopened during preparation, is not
    hindered, and a second recorder's lock of the same byte is refused. */
 #define LOCK_OFFSET_HIGH 0x7FFFFFFFu
 
-/* The handles that hold the output's locks, oldest first, null where there is none (main
-   thread). */
-static HANDLE output_lock_handles[OUTPUT_LOCKS] = {NULL, NULL};
+static void release_lock(LockHolder file) {
+    CloseHandle((HANDLE)file);
+}
 
-/* Lets go of a lock this process holds on the file that file has open: a process locks a file
-   once, so a new lock on it replaces the old one. */
-static void release_lock_of_same_file(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION mine, held;
-    if (!GetFileInformationByHandle(file, &mine)) return;
-    for (HANDLE& lock : output_lock_handles) {
-        if (lock && GetFileInformationByHandle(lock, &held) &&
-            held.dwVolumeSerialNumber == mine.dwVolumeSerialNumber &&
-            held.nFileIndexHigh == mine.nFileIndexHigh &&
-            held.nFileIndexLow == mine.nFileIndexLow) {
-            CloseHandle(lock);
-            lock = NULL;
-        }
-    }
+static bool same_file(LockHolder held, LockHolder candidate) {
+    BY_HANDLE_FILE_INFORMATION mine, other;
+    return GetFileInformationByHandle((HANDLE)candidate, &mine) &&
+           GetFileInformationByHandle((HANDLE)held, &other) &&
+           other.dwVolumeSerialNumber == mine.dwVolumeSerialNumber &&
+           other.nFileIndexHigh == mine.nFileIndexHigh && other.nFileIndexLow == mine.nFileIndexLow;
 }
 
 int lock_output_file(const char* path, bool* created) {
     *created = false;
-    if (output_lock_handles[0]) CloseHandle(output_lock_handles[0]);
-    for (int i = 1; i < OUTPUT_LOCKS; i++)
-        output_lock_handles[i - 1] = output_lock_handles[i];
-    output_lock_handles[OUTPUT_LOCKS - 1] = NULL;
+    free_newest_lock_slot(&file_layer.locks, release_lock);
     wchar_t wide_path[WIDE_PATH_SIZE];
     if (!widen_path(path, wide_path)) return -1;
     HANDLE file =
@@ -141,7 +158,12 @@ int lock_output_file(const char* path, bool* created) {
         return -1;
     }
     *created = GetLastError() != ERROR_ALREADY_EXISTS;
-    release_lock_of_same_file(file);
+    if (file_layer.regular_only && GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        errno = EINVAL;
+        return -1;
+    }
+    release_locks_of_same_file(&file_layer.locks, (LockHolder)file, same_file, release_lock);
     OVERLAPPED where = {};
     where.Offset = 0;
     where.OffsetHigh = LOCK_OFFSET_HIGH;
@@ -150,6 +172,28 @@ int lock_output_file(const char* path, bool* created) {
         CloseHandle(file);
         return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? 1 : 0;
     }
-    output_lock_handles[OUTPUT_LOCKS - 1] = file; /* open until let go or the process ends */
+    keep_newest_lock(&file_layer.locks, (LockHolder)file);
+    return 0;
+}
+
+/* The take's lock is a named mutex of the session, named by a hash of the take's full path in
+   lower case (Windows file names ignore case): the system lets it go with the process's last
+   handle, so it is released however the process ends, and it leaves nothing on disk. */
+int lock_take_name(const char* take_path) {
+    wchar_t wide_path[WIDE_PATH_SIZE], full[WIDE_PATH_SIZE], name[64];
+    if (!widen_path(take_path, wide_path)) return 0;
+    DWORD length = GetFullPathNameW(wide_path, WIDE_PATH_SIZE, full, NULL);
+    if (length == 0 || length >= WIDE_PATH_SIZE) return 0;
+    CharLowerBuffW(full, length);
+    _snwprintf(name, 64, L"wavtap-take-%016llx",
+               (unsigned long long)lock_name_hash(full, length * sizeof(wchar_t)));
+    name[63] = L'\0';
+    HANDLE mutex = CreateMutexW(NULL, FALSE, name);
+    if (!mutex) return 0;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return 1;
+    }
+    file_layer.take_lock = mutex; /* open until the process ends */
     return 0;
 }
