@@ -4,10 +4,9 @@
 // does not answer the prompt. For the wait the terminal is put in non-canonical mode without
 // echo, without signal keys and without flow control: Ctrl+C, Ctrl+\ and Ctrl+S then arrive as
 // keys that start the recording. Modifier keys alone send no bytes, so they never count. The
-// previous mode comes back after the key, and also when SIGHUP or SIGTERM end the process
-// during the wait.
+// previous mode comes back after the key, and also when a stop request ends the wait: the
+// signals themselves are handled in console_posix.cpp, whose control handlers set the request.
 #include <cerrno>
-#include <csignal>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -21,46 +20,13 @@
                               */
 #define KEY_DRAIN_MAX_MS 200 /* longest time spent swallowing the rest of a key */
 
-/* The terminal being waited on; main thread, read by the fatal-signal handler. */
+/* The terminal being waited on; main thread. */
 struct KeyPromptState {
-    int tty;                      /* /dev/tty while in raw mode, else -1 */
-    termios saved;                /* its mode before the wait */
-    bool restore_on[2];           /* our handler is installed for SIGHUP, SIGTERM */
-    struct sigaction previous[2]; /* their actions before the wait */
+    int tty;       /* /dev/tty while in raw mode, else -1 */
+    termios saved; /* its mode before the wait */
 };
 
-static const int fatal_signals[2] = {SIGHUP, SIGTERM};
-static KeyPromptState key_prompt = {-1, {}, {false, false}, {}};
-
-/* Signal context: puts the terminal back, then lets the signal end the process as before. */
-static void restore_terminal_and_die(int signal_number) {
-    if (key_prompt.tty >= 0) tcsetattr(key_prompt.tty, TCSANOW, &key_prompt.saved);
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
-    raise(signal_number);
-}
-
-/* Installs the restoring handler for the fatal signals that still have their default action. */
-static void guard_fatal_signals(void) {
-    for (int i = 0; i < 2; i++) {
-        struct sigaction action = {};
-        action.sa_handler = restore_terminal_and_die;
-        sigemptyset(&action.sa_mask);
-        key_prompt.restore_on[i] =
-            sigaction(fatal_signals[i], nullptr, &key_prompt.previous[i]) == 0 &&
-            key_prompt.previous[i].sa_handler == SIG_DFL &&
-            sigaction(fatal_signals[i], &action, nullptr) == 0;
-    }
-}
-
-static void unguard_fatal_signals(void) {
-    for (int i = 0; i < 2; i++) {
-        if (key_prompt.restore_on[i]) sigaction(fatal_signals[i], &key_prompt.previous[i], nullptr);
-        key_prompt.restore_on[i] = false;
-    }
-}
+static KeyPromptState key_prompt = {-1, {}};
 
 static long elapsed_ms(const timespec* since) {
     timespec now;
@@ -115,12 +81,10 @@ void wait_for_key_press(const std::atomic<int>* stop) {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     key_prompt.tty = tty;
-    guard_fatal_signals();
     if (tcsetattr(tty, TCSANOW, &raw) == 0) {
         if (read_key(tty, stop)) drain_key(tty);
         tcsetattr(tty, TCSANOW, &key_prompt.saved);
     }
-    unguard_fatal_signals();
     key_prompt.tty = -1;
     close(tty);
 }
