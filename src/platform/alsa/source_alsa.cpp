@@ -37,6 +37,7 @@
 #include <unistd.h>
 
 #include "platform/alsa/alsa_calls.h"
+#include "platform/posix/monotonic_clock.h"
 #include "platform/alsa/loss_detector.h"
 #include "platform/posix/process_stops.h"
 #include "platform/posix/wave_source.h"
@@ -202,12 +203,6 @@ static int wait_or_wake(snd_pcm_t* pcm, int wake_fd, int timeout_ms) {
 AlsaCalls alsa_calls = {snd_pcm_avail, snd_pcm_readi,   wait_or_wake,
                         snd_pcm_delay, snd_pcm_prepare, snd_pcm_resume,
                         snd_pcm_start, snd_pcm_state,   snd_pcm_drop};
-
-static double monotonic_seconds(void) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
-}
 
 /* ---- device numbering ----------------------------------------------------------------- */
 

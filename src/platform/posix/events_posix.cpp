@@ -11,6 +11,7 @@
 #include <new>
 #include <pthread.h>
 
+#include "platform/posix/monotonic_clock.h"
 #include "platform/posix/process_stops.h"
 #include "platform/win32_compat.h"
 
@@ -104,8 +105,7 @@ static timespec deadline_at(int64_t at_ns) {
 }
 
 static int64_t monotonic_ns(void) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    timespec now = monotonic_now();
     return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
 }
 

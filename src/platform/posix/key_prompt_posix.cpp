@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/key_prompt.h"
+#include "platform/posix/monotonic_clock.h"
 
 #define KEY_SEQUENCE_GAP_MS                                                                        \
     30                       /* the bytes of one key (an escape sequence) come closer than this    \
@@ -28,19 +29,16 @@ struct KeyPromptState {
 
 static KeyPromptState key_prompt = {-1, {}};
 
-static long elapsed_ms(const timespec* since) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (long)(now.tv_sec - since->tv_sec) * 1000 + (now.tv_nsec - since->tv_nsec) / 1000000;
+static long elapsed_ms(double since) {
+    return (long)((monotonic_seconds() - since) * 1000);
 }
 
 /* Swallows the rest of a key that sends several bytes (cursor and function keys send escape
    sequences, other keys multi-byte characters), so none of it reaches the shell afterwards. */
 static void drain_key(int tty) {
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    double start = monotonic_seconds();
     for (;;) {
-        long left = KEY_DRAIN_MAX_MS - elapsed_ms(&start);
+        long left = KEY_DRAIN_MAX_MS - elapsed_ms(start);
         if (left <= 0) return;
         struct pollfd ready = {tty, POLLIN, 0};
         int rc = poll(&ready, 1, left < KEY_SEQUENCE_GAP_MS ? (int)left : KEY_SEQUENCE_GAP_MS);

@@ -20,6 +20,7 @@
 #include <new>
 #include <pthread.h>
 
+#include "platform/posix/monotonic_clock.h"
 #include "platform/posix/wave_source.h"
 #include "platform/wave_subformat.h"
 #include "platform/posix/wavein_posix.h"
@@ -167,12 +168,6 @@ static void wait_delivered(WaveInDevice* device) {
 }
 
 /* ---- the device thread ------------------------------------------------------------------ */
-
-static timespec monotonic_now(void) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
-}
 
 /* Tells the error text when the started device has given nothing for STALL_NOTICE_MS, and
    takes it back when audio comes again. */

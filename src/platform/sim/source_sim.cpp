@@ -72,6 +72,7 @@
 #include <ctime>
 #include <new>
 
+#include "platform/posix/monotonic_clock.h"
 #include "platform/posix/wave_source.h"
 #include "platform/sim/sim_config.h"
 #include "wave/wave_header.h"
@@ -193,12 +194,6 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     place_losses(source);
     *result = source;
     return MMSYSERR_NOERROR;
-}
-
-static timespec monotonic_now(void) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
 }
 
 MMRESULT wave_source_start(WaveSource* source) {
