@@ -6,9 +6,9 @@
 #include <cstdio>
 
 /* Opens the file at path (UTF-8 on Windows, where it is opened by its UTF-16 name) as fopen does
-   with mode ("rb", "wb", "r+b", ...), without waiting for a FIFO's other end: a FIFO nobody reads
-   fails with ENXIO. After refuse_special_outputs, a file that is not a regular file (a FIFO, a
-   device) is refused with EINVAL. Returns the stream, or null with errno set. */
+   with mode ("rb", "wb", "r+b", ...). After refuse_special_outputs it never waits for a FIFO's
+   other end (a FIFO nobody reads fails with ENXIO), and a file that is not a regular file (a
+   FIFO, a device) is refused with EINVAL. Returns the stream, or null with errno set. */
 FILE* open_file_stream(const char* path, const char* mode);
 
 /* Removes the file at path (UTF-8 on Windows, removed by its UTF-16 name). Returns 0 on success. */

@@ -64,9 +64,10 @@ static int open_flags_of_mode(const char* mode) {
 /* Whether the file open at fd may be an output: any file, or after refuse_special_outputs only
    a regular one (EINVAL otherwise). */
 static bool may_be_output(int fd) {
+    if (!file_layer.regular_only) return true;
     struct stat status;
     if (file_system_calls.stat_descriptor(fd, &status) != 0) return false;
-    if (file_layer.regular_only && !S_ISREG(status.st_mode)) {
+    if (!S_ISREG(status.st_mode)) {
         errno = EINVAL;
         return false;
     }
@@ -82,13 +83,17 @@ static int close_failed(int fd) {
 }
 
 FILE* open_file_stream(const char* path, const char* mode) {
-    /* Opened without blocking, so that a FIFO does not wait for its other end; then blocking
-       again for the writes. */
-    int fd = file_system_calls.open_path(path, open_flags_of_mode(mode) | O_NONBLOCK, 0666);
+    /* A part is opened without blocking, so that a FIFO does not wait for its other end while a
+       stop request waits for the take; then blocking again for the writes. The single output
+       waits in the open as it always has: its stop handlers are not in place yet, so a signal
+       still ends the program there. */
+    bool part = file_layer.regular_only;
+    int fd =
+        file_system_calls.open_path(path, open_flags_of_mode(mode) | (part ? O_NONBLOCK : 0), 0666);
     if (fd < 0) return nullptr;
-    int flags = file_system_calls.control(fd, F_GETFL, 0);
-    if (!may_be_output(fd) || flags < 0 ||
-        file_system_calls.control(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    int flags = part ? file_system_calls.control(fd, F_GETFL, 0) : 0;
+    if (part && (!may_be_output(fd) || flags < 0 ||
+                 file_system_calls.control(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
         close_failed(fd);
         return nullptr;
     }
