@@ -70,7 +70,7 @@ int lock_take_name(const char* take_path);
    (empty) when it is missing. Sets *created when it did. Returns 0 when locked (or unlocked for a
    FIFO or a device, which are not opened for it), 1 when another process holds the lock (nothing
    is changed then), -1 when the file cannot be opened, or after refuse_special_outputs is not a
-   regular file (errno says why). The process holds up to OUTPUT_LOCKS such locks (in parts: the part being recorded and the
-   one prepared ahead): a new call first lets the oldest one go, and a lock the process already
-   holds on the same file. Main thread. */
+   regular file (errno says why). The process holds up to OUTPUT_LOCKS such locks (in parts: the
+   part being recorded and the one prepared ahead): a new call first lets the oldest one go, and
+   a lock the process already holds on the same file. Main thread. */
 int lock_output_file(const char* path, bool* created);
