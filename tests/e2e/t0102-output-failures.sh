@@ -33,6 +33,7 @@ test_expect_success 'a write that fails ends the program with the path and statu
     test_stderr_is "*** Capture error during unknown: There is no capture device 99: ALSA lists 0.
 List the input devices with \"wavtap -l\", and choose one with -i or AUDIODEV.
 Error writing to file: -
+No space left on device
 "
 '
 
@@ -53,6 +54,7 @@ test_expect_success TMPFS 'no room on the disk fails the preparation: a new file
     test_status 255 &&
     test_stderr_is "Error initialzing output: disk/rec.wav
 Could be bad drive, bad file name, or disk full.
+No space left on device
 " &&
     test ! -e disk/rec.wav &&
     head -c 1000 /dev/urandom >disk/old.wav &&

@@ -97,6 +97,7 @@ test_expect_success 'a write failure in the middle of a capture ends it with sta
     finish &&
     test_status 255 &&
     test_stderr_is "Error writing to file: -
+No space left on device
 "
 '
 

@@ -127,6 +127,7 @@ test_expect_success 'a part that cannot be prepared ends the take after the part
     test_status 255 &&
     test_stderr_is "Error initialzing output: take-0003.wav
 Could be bad drive, bad file name, or disk full.
+No space left on device
 " &&
     parts_left take* &&
     printf "take-000%s.wav\n" 1 2 3 >expected-parts &&

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,6 +29,7 @@ ssize_t log_write(void* cookie, const char* data, size_t size) {
     size_t taken = size < log->accept ? size : log->accept;
     log->bytes.append(data, taken);
     log->accept -= taken;
+    if (taken < size) errno = ENOSPC;
     return (ssize_t)taken; /* a cookie stream reports an error as 0 bytes written */
 }
 
@@ -36,7 +38,9 @@ ssize_t log_write(void* cookie, const char* data, size_t size) {
 void start_output(StreamLog* log, int32_t write_size) {
     recording_settings = default_settings;
     recording_settings.write_size = write_size;
-    snprintf(recording_settings.output_path, OUTPUT_PATH_SIZE, "%s", "take.wav");
+    /* The name as given; the file being written is the output's own path. */
+    snprintf(recording_settings.output_path, OUTPUT_PATH_SIZE, "%s", "take");
+    snprintf(disk_write_buffer.path, OUTPUT_PATH_SIZE, "%s", "take.wav");
     cookie_io_functions_t io = {};
     io.write = log_write;
     FILE* stream = fopencookie(log, "w", io);
@@ -125,7 +129,7 @@ TEST(BufferedWrite, EndsTheProcessOnAShortWrite) {
     };
     for (const Case& c : cases)
         EXPECT_EXIT(write_to_short_stream(c.accept, c.appends), ::testing::ExitedWithCode(255),
-                    "^Error writing to file: take\\.wav\n$")
+                    "^Error writing to file: take\\.wav\nNo space left on device\n$")
             << "accepting " << c.accept;
     EXPECT_EXIT(write_to_short_stream(4096, {2000, 2000}), ::testing::ExitedWithCode(0), "^$");
 }

@@ -22,6 +22,7 @@ struct SimFault {
 struct SimLoss {
     uint64_t buffer; /* the loss lies at the start of this buffer (counted from 0)... */
     bool middle;     /* ...or in its middle */
+    int64_t gap;     /* frames it skips, or SIM_NEVER for the gap= length */
 };
 
 struct SimConfig {
