@@ -171,6 +171,36 @@ test_expect_success 'two losses are counted together in the closing line' '
     check_parts $((22050 + 88200 + 2 * 35280)) take-0003.wav:22050
 '
 
+# Two losses of their own lengths two buffers apart, both noted by the unpaced device before the
+# capture reaches the first: 0.1 s (4410 frames) at the start of buffer 25, 0.3 s (13230 frames)
+# in the middle of the buffer after the next. Each is reported with its own text, length and
+# position, and the closing line adds the two lengths.
+test_expect_success 'two losses close together are each reported with their own length' '
+    record speed=0,lose_after=25:4410,short=26:13230 take -q -s6 -t2 &&
+    test_status 1 &&
+    test_stderr_is "*** Audio lost after 0:00:02.50 of the take, at the end of take-0002.wav: Input overran: audio was lost (0.1 s)
+*** The take goes on in take-0003.wav
+*** Audio lost after 0:00:02.65 of the take, at the end of take-0003.wav: Input overran: audio was lost (0.3 s)
+*** The take goes on in take-0004.wav
+*** 2 losses in the take, 0.4 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:22050 &&
+    check_parts $((110250 + 4410)) take-0003.wav:6615 &&
+    check_parts $((114660 + 6615 + 13230)) take-0004.wav:88200 take-0005.wav:61740
+'
+
+test_expect_success 'a stall after a loss is reported as the stall, not as the loss' '
+    record speed=0,lose_after=5,stall_after=15 take -q -s3 -t10 &&
+    test_status 1 &&
+    test_stderr_is "*** Audio lost after 0:00:00.50 of the take, at the end of take-0001.wav: Input overran: audio was lost (0.8 s)
+*** The take goes on in take-0002.wav
+*** Capture error during unknown: The input device stopped delivering audio.
+*** 1 loss in the take, 0.8 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:22050 &&
+    check_parts $((22050 + 35280)) take-0002.wav:44100
+'
+
 for row in "-s0" "-S0"; do
     test_expect_success "$row without parts is refused" '
         record "" take '"$row"' &&
