@@ -67,6 +67,46 @@ test_expect_success 'parts that a pattern gives the same name get a counter' '
     check_parts 0 rec-$year.wav:44100 rec-$year-2.wav:44100 rec-$year-3.wav:44100
 '
 
+# rec-%S over 65 one-second parts: the seconds come round again after 60, and the 5 parts that
+# get a name an earlier part got take the counter instead of overwriting it. The run of 5 names
+# with a counter starts at the take's first second, s0: the parts in order are rec-(s0+k mod 60)
+# for k up to 59, then those 5.
+test_expect_success 'a name that any earlier part got gets a counter, not only the last one' '
+    record speed=0 "rec-%S" -q -f100 -c1 -b8 -s65 -t1 &&
+    test_status 0 &&
+    test "$(ls rec-*.wav | wc -l)" = 65 &&
+    test "$(ls rec-*-2.wav | wc -l)" = 5 &&
+    for s in $(seq 0 59); do
+        [ -e "rec-$(printf %02d $s)-2.wav" ] &&
+            [ ! -e "rec-$(printf %02d $(((s + 59) % 60)))-2.wav" ] && s0=$s || :
+    done &&
+    parts=() &&
+    for k in $(seq 0 64); do
+        name=rec-$(printf %02d $(((s0 + k) % 60))) &&
+        if [ $k -ge 60 ]; then name=$name-2; fi &&
+        parts+=("$name.wav:100")
+    done &&
+    check_parts 0 "${parts[@]}"
+'
+
+# Local time that goes back an hour in the middle of the take: a zone whose summer time (UTC+1)
+# ends at the next full hour of UTC but one when that is less than 10 minutes away. The take's
+# twelve quarter-hour parts then span the end of summer time, and the parts of the hour after it
+# get the names of the hour before it once more: every part still gets a file of its own.
+test_expect_success 'parts named by local time keep their own files when the clock goes back' '
+    now=$(date -u +%s) &&
+    day=$(($(date -u -d @$now +%-j) - 1)) &&
+    hour=$(($(date -u -d @$now +%-H) + 2)) &&
+    if [ "$(date -u -d @$now +%-M)" -ge 50 ]; then hour=$((hour + 1)); fi &&
+    TZ="STD0DST-1,0/0,$day/$hour" record speed=0 "%Y-%m-%d_%H%M" -q -f100 -c1 -b8 -s10800 -t900 &&
+    test_status 0 &&
+    test "$(ls ./*.wav | wc -l)" = 12 &&
+    test "$(ls ./*-2.wav | wc -l)" -ge 1 &&
+    for part in ./*.wav; do
+        test "$(file_size "$part")" = 90044 || { fail "$part: $(file_size "$part") bytes"; return 1; }
+    done
+'
+
 # check_stopped_take: take-0001.wav, take-0002.wav, ... are the signal from frame 0 without a
 # gap, every part full (1 s) but the last, which holds whole buffers, at least one; nothing else
 # is left.

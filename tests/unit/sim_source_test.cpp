@@ -94,7 +94,7 @@ TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
                              "speed=20,open=2,stall_after=37,short=12,fail=prepare:3,"
                              "fail=add:51:11,lose_after=20,gap=100,die_after=9,overrun=250,"
                              "devices=3,bps=20",
-                             "lose_after=20:4410,short=3:0"}) {
+                             "lose_after=20:4410,short=3:0,interrupt_after=7"}) {
         EXPECT_TRUE(sim_config_parse(good, &config, error, sizeof error)) << error;
     }
     for (const char* bad : {"speed", "speed=", "speed=-1", "speed=2x", "sped=2", "speed=1,",

@@ -81,6 +81,8 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         config->open_result = (MMRESULT)n;
     } else if (key_is("stall_after")) {
         config->stall_after = (int64_t)n;
+    } else if (key_is("interrupt_after")) {
+        config->interrupt_after = (int64_t)n;
     } else if (key_is("die_after")) {
         config->die_after = (int64_t)n;
     } else if (key_is("gap")) {
@@ -100,6 +102,7 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
     config->buffers_per_second = 10;
     config->stall_after = SIM_NEVER;
     config->die_after = SIM_NEVER;
+    config->interrupt_after = SIM_NEVER;
     config->gap_frames = SIM_NEVER;
     if (error_size > 0) error[0] = '\0';
     if (!text || !*text || (!strchr(text, '=') && strchr(text, '/'))) return true;

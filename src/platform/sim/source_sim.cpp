@@ -44,6 +44,8 @@
 //     gap=F              frames a loss skips when it gives no length of its own (default 4/5
 //                        of the rate: 0.8 s)
 //     die_after=N        after N buffers the device fails for good (WAVE_SOURCE_FAILED)
+//     interrupt_after=N  after N buffers the device sends the process SIGINT, once, as Ctrl+C
+//                        would: a stop at a known point of the audio
 //     overrun=MS         the device holds at most MS ms of unread audio (paced only): a reader
 //                        further behind loses everything held (WAVE_SOURCE_LOST) and goes on
 //                        with the newest frame (default: the device holds any amount)
@@ -71,7 +73,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <csignal>
 #include <new>
+#include <unistd.h>
 
 #include "platform/posix/wave_source.h"
 #include "platform/sim/sim_config.h"
@@ -100,6 +104,7 @@ struct WaveSource {
     uint64_t gap;                    /* frames a scripted loss without a length skips */
     uint64_t stall_at;               /* delivered count where the flow stops, or NO_FRAME */
     uint64_t die_at;                 /* delivered count where the device fails, or NO_FRAME */
+    uint64_t interrupt_at;           /* delivered count where SIGINT goes out, or NO_FRAME */
     char problem[160];               /* the last loss or failure */
     int64_t lost_frames;             /* frames the last loss skipped, -1 after a failure */
     std::atomic<bool> interrupted;   /* wave_source_interrupt was called: the wait ends */
@@ -198,6 +203,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
                                                  : (uint64_t)config.gap_frames;
     source->stall_at = buffer_frame(&config, source->rate, config.stall_after);
     source->die_at = buffer_frame(&config, source->rate, config.die_after);
+    source->interrupt_at = buffer_frame(&config, source->rate, config.interrupt_after);
     place_losses(source);
     *result = source;
     return MMSYSERR_NOERROR;
@@ -346,6 +352,8 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     frames = smaller(frames, next_loss - source->delivered);
     frames = smaller(frames, source->die_at - source->delivered);
     frames = smaller(frames, source->stall_at - source->delivered);
+    if (source->interrupt_at > source->delivered)
+        frames = smaller(frames, source->interrupt_at - source->delivered);
     if (source->config.speed > 0) {
         uint64_t held = produced_frames(source, monotonic_now()) - source->consumed;
         uint64_t capacity = (uint64_t)source->rate * source->config.overrun_ms / 1000;
@@ -363,6 +371,7 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     fill_frames(source, static_cast<BYTE*>(dest), frames);
     source->delivered += frames;
     source->consumed += frames;
+    if (source->delivered == source->interrupt_at) kill(getpid(), SIGINT);
     return (int32_t)(frames * source->frame_bytes);
 }
 
