@@ -143,6 +143,17 @@ TEST_F(OpenOutput, CarriesOnWhereTheFileSystemCannotReserve) {
     }
 }
 
+TEST_F(OpenOutput, NamesTheFileItWritesAndLeavesTheNameAsGiven) {
+    const std::string given = directory + "/out";
+    snprintf(recording_settings.output_path, OUTPUT_PATH_SIZE, "%s", given.c_str());
+    open_output();
+    EXPECT_STREQ(disk_write_buffer.path, path.c_str());
+    EXPECT_STREQ(recording_settings.output_path, given.c_str());
+    EXPECT_EQ(file_size(), (off_t)default_length);
+    fclose(disk_write_buffer.stream);
+    release_output_buffer();
+}
+
 TEST_F(OpenOutput, MeasuresAndCutsBackFilesOf2GiBAndMore) {
     /* Sparse files just past 2 GiB and 4 GiB: read as 32-bit sizes they would look negative or
        100 bytes long. */

@@ -107,6 +107,30 @@ TEST(FlushOutput, MakesNoStreamCallWhenNothingIsPending) {
 }
 
 /* Appends blocks of the given lengths to a stream that takes only accept bytes, then flushes. */
+TEST(SwitchOutput, SendsThePendingBytesToTheFileItLeavesAndTheRestToTheNewOne) {
+    StreamLog first = {{}, {}, SIZE_MAX}, second = {{}, {}, SIZE_MAX};
+    start_output(&first, 512);
+    disk_write_buffer.header_offset = 7;
+    cookie_io_functions_t io = {};
+    io.write = log_write;
+    FILE* next = fopencookie(&second, "w", io);
+    setvbuf(next, nullptr, _IONBF, 0);
+    std::string before = pattern(600, 'a'), after = pattern(30, '0');
+    buffered_write(before.data(), 600);
+    switch_output(next, "take-0002.wav");
+    EXPECT_EQ(first.bytes, before);
+    EXPECT_THAT(first.writes, ElementsAre(512, 88));
+    EXPECT_EQ(disk_write_buffer.stream, next);
+    EXPECT_EQ(disk_write_buffer.header_offset, 0);
+    EXPECT_STREQ(disk_write_buffer.path, "take-0002.wav");
+    EXPECT_STREQ(recording_settings.output_path, "take");
+    buffered_write(after.data(), 30);
+    close_output();
+    EXPECT_EQ(second.bytes, after);
+    EXPECT_EQ(disk_write_buffer.stream, nullptr);
+    release_output_buffer();
+}
+
 void write_to_short_stream(size_t accept, std::vector<int32_t> appends) {
     StreamLog log = {{}, {}, accept};
     start_output(&log, 512);
