@@ -256,24 +256,25 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
     }
 }
 
-/* At a stop request, after the device is stopped and reset: writes the full buffers it completed
-   before the stop that still wait in the ring, in order, up to the first that is not full (the
-   buffers a reset returns hold no audio, or a part of a buffer that is not kept) or the end of
-   the take. */
+/* After a stop request ended the loop and the device is stopped and reset: writes the full
+   buffers it completed before the stop that still wait in the ring, in order, up to the first
+   that is not full (the buffers a reset returns hold no audio, or a part of a buffer that is not
+   kept) or the end of the take. */
 static void take_waiting_buffers(CaptureBlock* block) {
     while (!ring_is_empty(block)) {
+        if (fixed_length(block) && block->completed == block->total_buffers) return;
         const WAVEHDR* header = take_from_ring(block);
         if (header->dwBytesRecorded != header->dwBufferLength) return;
         if (take_full_buffer(block, header) == BUFFER_TAKE_DONE) return;
     }
 }
 
-/* Stops the device after an early end and takes back every buffer; at a stop request the full
-   buffers that came in before it are written first. */
-static void stop_device(CaptureBlock* block, uint32_t queue_count) {
+/* Stops the device after an early end and takes back every buffer; when the loop ended at a stop
+   request (stopped), the full buffers that came in before it are written first. */
+static void stop_device(CaptureBlock* block, uint32_t queue_count, bool stopped) {
     report_mm_error("waveInStop (err)", waveInStop(block->device));
     report_mm_error("waveInReset (err)", waveInReset(block->device));
-    if (abort_requested.load()) take_waiting_buffers(block);
+    if (stopped) take_waiting_buffers(block);
     for (uint32_t i = 0; i < queue_count; i++)
         report_mm_error("waveInUnprepareHeader (err)",
                         waveInUnprepareHeader(block->device, &block->headers[i], sizeof(WAVEHDR)));
@@ -314,7 +315,8 @@ MMRESULT capture_audio(void) {
 
     show_take_progress(block, true);
     if (abort_requested.load() || error != MMSYSERR_NOERROR || block->cut_short) {
-        if (block->device) stop_device(block, queue_count);
+        bool stopped = abort_requested.load() && error == MMSYSERR_NOERROR && !block->cut_short;
+        if (block->device) stop_device(block, queue_count, stopped);
         cut_back_output(part_buffers_done(block->completed));
     }
     end_progress_line();
