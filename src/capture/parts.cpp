@@ -26,10 +26,10 @@ struct UsedName {
     uint32_t next; /* the counter the next part with this name tries first */
 };
 
-/* Every name the take's parts got from its pattern, counters included: an open-addressing hash
-   table that doubles when half full, 16 to 32 bytes a part (a year of quarter-hour parts takes
-   about 1 MB). Two names with the same 64-bit hash count as one (the later one then gets a
-   counter it did not need). Main thread only. */
+/* Every name the take's parts got from its pattern, counters included, kept as 64-bit hashes
+   only: an open-addressing table that doubles when half full, at most 64 bytes a name (a year
+   of quarter-hour parts: 2 MB). Two names with the same hash count as one (the later one then
+   gets a counter it did not need). Main thread only. */
 struct UsedNames {
     UsedName* slots;   /* capacity slots, or null before the first name */
     uint32_t capacity; /* a power of two */
