@@ -10,8 +10,10 @@
 #include <new>
 
 #include "capture/levels.h"
+#include "capture/messages.h"
 #include "capture/parts.h"
 #include "driver/interrupt.h"
+#include "platform/buffer_problem.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
@@ -37,6 +39,7 @@ struct CaptureBlock {
     WAVEHDR** ring_end;                /* one past the last ring slot */
     WAVEHDR* headers;                  /* the queue count of headers, one per buffer */
     bool cut_short;                    /* a part could not be prepared: the take ends early */
+    bool error_printed;                /* the capture error line is out already */
 };
 
 /* Device callback, on the device's thread: publishes a finished buffer to the main thread.
@@ -55,19 +58,12 @@ static void CALLBACK wave_in_proc(HWAVEIN device, UINT message, DWORD_PTR instan
     SetEvent(block->done_event);
 }
 
-/* Writes the capture error line with label naming what failed and text saying why, on a line
-   of its own. */
-static void print_capture_error_text(const char* label, const char* text) {
-    end_progress_line();
-    fprintf(stderr, "*** Capture error during %s: %s\n", label, text);
-}
-
-/* The same line with the platform's text for result. */
+/* The capture error line with the platform's text for result. */
 static void print_capture_error(const char* label, MMRESULT result) {
     char text[ERROR_TEXT_SIZE];
     text[0] = '\0';
     waveInGetErrorTextA(result, text, sizeof text);
-    print_capture_error_text(label, text);
+    print_capture_error_line(label, text);
 }
 
 /* Reports a failed device call during shutdown; a result of 0 prints nothing. */
@@ -137,7 +133,7 @@ static bool choose_device(UINT* device_id) {
     text[0] = '\0';
     if (find_input_device(s.device_name, device_id, text, sizeof text) == MMSYSERR_NOERROR)
         return true;
-    print_capture_error_text("unknown", text);
+    print_capture_error_line("unknown", text);
     return false;
 }
 
@@ -163,29 +159,66 @@ static MMRESULT start_capture(CaptureBlock* block, UINT device_id, uint32_t queu
         wait_for_key_press(&abort_requested);
         fprintf(stderr, "\n");
     }
+    /* A stop before the start records nothing: the file keeps its header alone. */
+    if (abort_requested.load()) return MMSYSERR_NOERROR;
     return waveInStart(block->device);
 }
 
-/* The progress line: the take's countdown, or the current part's in a take until stopped. */
-static void show_take_progress(const CaptureBlock* block) {
-    if (block->total_buffers != 0)
-        show_progress(block->completed, block->total_buffers);
-    else
-        show_progress(part_buffers_done(block->completed), part_buffer_count());
+/* Whether the take has a length (-s above 0), rather than running until stopped. */
+static bool fixed_length(const CaptureBlock* block) {
+    return block->total_buffers != 0;
+}
+
+/* The progress line: the take's countdown, or the current part's in a take until stopped; at
+   the end it counts down to zero. */
+static void show_take_progress(const CaptureBlock* block, bool at_end) {
+    uint32_t total = fixed_length(block) ? block->total_buffers : part_buffer_count();
+    uint32_t done = fixed_length(block) ? block->completed : part_buffers_done(block->completed);
+    show_progress(at_end ? total : done, total);
+}
+
+/* Writes the audio of a buffer that came back from the device into the output. */
+static void write_buffer_audio(const WAVEHDR* header) {
+    if (!recording_settings.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
+    buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
 }
 
 /* A buffer that came back short at a loss: its audio ends the current part, and the buffer is
    queued again in its place. */
 static PartStep take_loss(CaptureBlock* block, WAVEHDR* header) {
-    char text[ERROR_TEXT_SIZE];
-    text[0] = '\0';
-    waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
-    if (!recording_settings.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
-    buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
+    BufferProblem problem;
+    describe_short_buffer(block->device, header, &problem);
+    write_buffer_audio(header);
     block->queued--;
-    PartStep step = part_after_loss(block->completed, text);
+    PartStep step = part_after_loss(block->completed, problem.text, problem.lost_frames);
     if (step == PART_TAKE_ENDS) block->cut_short = true;
     return step;
+}
+
+/* What taking a full buffer into the output leads to. */
+enum BufferStep {
+    BUFFER_GO_ON,    /* the take goes on */
+    BUFFER_TAKE_DONE /* the take is complete, or ends here because a part could not be prepared */
+};
+
+/* Writes a full buffer and counts it, moving on to the next part at a part's end. */
+static BufferStep take_full_buffer(CaptureBlock* block, const WAVEHDR* header) {
+    write_buffer_audio(header);
+    block->completed++;
+    if (fixed_length(block) && block->completed == block->total_buffers) return BUFFER_TAKE_DONE;
+    if (part_after_buffer(block->completed) == PART_TAKE_ENDS) {
+        block->cut_short = true;
+        return BUFFER_TAKE_DONE;
+    }
+    return BUFFER_GO_ON;
+}
+
+/* A buffer that came back short without parts ends the capture: the line says why. */
+static void report_short_buffer(CaptureBlock* block, const WAVEHDR* header) {
+    BufferProblem problem;
+    describe_short_buffer(block->device, header, &problem);
+    print_capture_error_line("unknown", problem.text);
+    block->error_printed = true;
 }
 
 /* Takes completed buffers into the output and gives them back to the device until the
@@ -195,7 +228,7 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
     const RecordingSettings& s = recording_settings;
     for (;;) {
         if (abort_requested.load()) return MMSYSERR_NOERROR;
-        show_take_progress(block);
+        show_take_progress(block, false);
         if (ring_is_empty(block)) {
             if (WaitForSingleObject(block->done_event, DEVICE_WAIT_MS) != WAIT_OBJECT_0)
                 return MMSYSERR_ERROR;
@@ -206,39 +239,46 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
         MMRESULT result = waveInUnprepareHeader(block->device, header, sizeof(WAVEHDR));
         if (result != MMSYSERR_NOERROR) return result;
         if (header->dwBytesRecorded != header->dwBufferLength) {
-            if (s.part_seconds == 0) return MMSYSERR_ERROR;
+            if (s.part_seconds == 0) {
+                report_short_buffer(block, header);
+                return MMSYSERR_ERROR;
+            }
             /* In parts a loss cuts the part and the take goes on: the buffer is given back. */
             if (take_loss(block, header) == PART_TAKE_ENDS) return MMSYSERR_NOERROR;
-        } else {
-            if (!s.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
-            buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
-            block->completed++;
-            if (block->total_buffers != 0 && block->completed == block->total_buffers)
-                return MMSYSERR_NOERROR;
-            if (part_after_buffer(block->completed) == PART_TAKE_ENDS) {
-                block->cut_short = true;
-                return MMSYSERR_NOERROR;
-            }
+        } else if (take_full_buffer(block, header) == BUFFER_TAKE_DONE) {
+            return MMSYSERR_NOERROR;
         }
         header->dwBytesRecorded = 0;
-        if (block->total_buffers != 0 && block->queued >= block->total_buffers) continue;
+        if (fixed_length(block) && block->queued >= block->total_buffers) continue;
         header->dwFlags = 0;
         result = queue_buffer(block, header);
         if (result != MMSYSERR_NOERROR) return result;
     }
 }
 
-/* Stops the device after an early end and takes back every buffer. */
-static void stop_device(CaptureBlock* block, uint32_t queue_count) {
+/* After a stop request ended the loop and the device is stopped and reset: writes the full
+   buffers it completed before the stop that still wait in the ring, in order, up to the first
+   that is not full (the buffers a reset returns hold no audio, or a part of a buffer that is not
+   kept) or the end of the take. */
+static void take_waiting_buffers(CaptureBlock* block) {
+    while (!ring_is_empty(block)) {
+        if (fixed_length(block) && block->completed == block->total_buffers) return;
+        const WAVEHDR* header = take_from_ring(block);
+        if (header->dwBytesRecorded != header->dwBufferLength) return;
+        if (take_full_buffer(block, header) == BUFFER_TAKE_DONE) return;
+    }
+}
+
+/* Stops the device after an early end and takes back every buffer; when the loop ended at a stop
+   request (stopped), the full buffers that came in before it are written first. */
+static void stop_device(CaptureBlock* block, uint32_t queue_count, bool stopped) {
     report_mm_error("waveInStop (err)", waveInStop(block->device));
     report_mm_error("waveInReset (err)", waveInReset(block->device));
+    if (stopped) take_waiting_buffers(block);
     for (uint32_t i = 0; i < queue_count; i++)
         report_mm_error("waveInUnprepareHeader (err)",
                         waveInUnprepareHeader(block->device, &block->headers[i], sizeof(WAVEHDR)));
-    if (abort_requested.load()) {
-        end_progress_line();
-        fprintf(stderr, "*** Keyboard abort -- truncating output...\n");
-    }
+    if (abort_requested.load()) print_keyboard_abort();
 }
 
 /* Cuts the output back to the audio of completed buffers, with a header that says so. */
@@ -271,14 +311,12 @@ MMRESULT capture_audio(void) {
     prepare_second_part();
     MMRESULT error = start_capture(block, device_id, queue_count);
     if (error == MMSYSERR_NOERROR) error = run_capture_loop(block);
-    if (error != MMSYSERR_NOERROR) print_capture_error("unknown", error);
+    if (error != MMSYSERR_NOERROR && !block->error_printed) print_capture_error("unknown", error);
 
-    if (block->total_buffers != 0)
-        show_progress(block->total_buffers, block->total_buffers);
-    else
-        show_progress(part_buffer_count(), part_buffer_count());
+    show_take_progress(block, true);
     if (abort_requested.load() || error != MMSYSERR_NOERROR || block->cut_short) {
-        if (block->device) stop_device(block, queue_count);
+        bool stopped = abort_requested.load() && error == MMSYSERR_NOERROR && !block->cut_short;
+        if (block->device) stop_device(block, queue_count, stopped);
         cut_back_output(part_buffers_done(block->completed));
     }
     end_progress_line();

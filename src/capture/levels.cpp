@@ -172,11 +172,3 @@ void show_progress(uint32_t count, uint32_t total) {
     memset(acc.more_sums, 0, sizeof acc.more_sums);
     acc.frames = 0;
 }
-
-void end_progress_line(void) {
-    LevelAccumulators& acc = level_accumulators;
-    if (!acc.line_open) return;
-    fputs("\n", stderr);
-    fflush(stderr);
-    acc.line_open = 0;
-}

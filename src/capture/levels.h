@@ -1,8 +1,10 @@
-// The input level meter and the one-line countdown on standard error.
+// The input level meter and the one-line countdown on standard error (ended by
+// end_progress_line in messages.h).
 #pragma once
 
 #include <cstdint>
 
+#include "capture/messages.h"
 #include "settings/settings.h"
 
 struct LevelAccumulators {
@@ -24,7 +26,3 @@ void measure_levels(const void* data, uint32_t byte_count);
 /* Redraws the countdown line for count of total capture buffers, at count 1 and at every whole
    second of audio; nothing in quiet mode. */
 void show_progress(uint32_t count, uint32_t total);
-
-/* Ends the progress line on the screen, if there is one, so that what is written next starts
-   on a line of its own. */
-void end_progress_line(void);

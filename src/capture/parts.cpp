@@ -2,12 +2,13 @@
 // the cut at a loss.
 #include "capture/parts.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-#include "capture/levels.h"
+#include "capture/messages.h"
 #include "driver/fatal.h"
 #include "platform/file_services.h"
 #include "platform/path.h"
@@ -16,7 +17,24 @@
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
-#define PART_DIGITS 4 /* digits of a part's number, more when the take has more parts */
+#define PART_DIGITS 4       /* digits of a part's number, more when the take has more parts */
+#define FIRST_NAME_SLOTS 64 /* slots of the used names' table when the first name comes */
+
+/* One name a pattern's part got, by the hash of the name. */
+struct UsedName {
+    uint64_t hash; /* FNV-1a of the name, never 0; 0 marks a free slot */
+    uint32_t next; /* the counter the next part with this name tries first */
+};
+
+/* Every name the take's parts got from its pattern, counters included, kept as 64-bit hashes
+   only: an open-addressing table that doubles when half full, at most 64 bytes a name (a year
+   of quarter-hour parts: 2 MB). Two names with the same hash count as one (the later one then
+   gets a counter it did not need). Main thread only. */
+struct UsedNames {
+    UsedName* slots;   /* capacity slots, or null before the first name */
+    uint32_t capacity; /* a power of two */
+    uint32_t count;    /* names held */
+};
 
 /* A part's file, opened at its final length with its blocks reserved, positioned at 0. */
 struct PartFile {
@@ -36,17 +54,17 @@ struct TakeParts {
     uint64_t recorded;                  /* frames of the take in the finished parts */
     uint32_t buffers;                   /* buffers in the current part when full */
     bool created;                       /* this run created the current part's file */
-    double lost_seconds;                /* audio lost so far, as the device measured it */
+    uint64_t lost_frames;               /* audio lost so far, as the device measured it */
     uint32_t losses;                    /* losses so far */
     uint32_t unmeasured;                /* losses whose length the device did not say */
     PartFile next;                      /* the part prepared ahead */
     bool failed;                        /* the next part could not be prepared */
     char failed_path[OUTPUT_PATH_SIZE]; /* the part that could not be prepared */
-    char last_name[OUTPUT_PATH_SIZE];   /* a pattern's last filled name, before any counter */
-    uint32_t repeats;                   /* parts before this one that got last_name */
+    int failed_reason;                  /* errno of the failed preparation */
 };
 
 static TakeParts take_parts;
+static UsedNames used_names;
 
 static bool in_parts(void) {
     return recording_settings.part_seconds > 0;
@@ -75,27 +93,87 @@ int32_t first_file_buffers(void) {
     return (int32_t)buffers_after(0);
 }
 
-/* Where the extension of path begins (its last component's last '.'), or its end. */
-static size_t extension_offset(const char* path) {
-    size_t length = strlen(path);
-    for (size_t i = length; i > 0; i--) {
-        char c = path[i - 1];
-        if (c == '/' || c == '\\' || c == ':') break;
-        if (c == '.') return i - 1;
-    }
-    return length;
-}
-
 /* Writes name with "-suffix" put before its extension into path. False when it does not fit. */
 static bool add_suffix(char* path, const char* name, const char* suffix) {
-    size_t stem = extension_offset(name);
+    size_t stem = path_extension_offset(name);
     int n = snprintf(path, OUTPUT_PATH_SIZE, "%.*s-%s%s", (int)stem, name, suffix, name + stem);
     return n > 0 && n < OUTPUT_PATH_SIZE;
 }
 
+static uint64_t name_hash(const char* name) {
+    uint64_t hash = 14695981039346656037u;
+    for (const char* p = name; *p; p++)
+        hash = (hash ^ (unsigned char)*p) * 1099511628211u;
+    return hash != 0 ? hash : 1;
+}
+
+/* The slot of hash in the used names: the one that holds it, or the free one where it goes. */
+static UsedName* name_slot(uint64_t hash) {
+    UsedNames& u = used_names;
+    uint32_t i = (uint32_t)hash & (u.capacity - 1);
+    while (u.slots[i].hash != 0 && u.slots[i].hash != hash)
+        i = (i + 1) & (u.capacity - 1);
+    return &u.slots[i];
+}
+
+/* The used name with hash, or null. */
+static UsedName* find_name(uint64_t hash) {
+    if (!used_names.slots) return nullptr;
+    UsedName* slot = name_slot(hash);
+    return slot->hash != 0 ? slot : nullptr;
+}
+
+/* Adds hash to the used names, doubling the table when it is half full. A table that cannot
+   grow takes names until one slot is left: later names then go unremembered. */
+static void add_name(uint64_t hash) {
+    UsedNames& u = used_names;
+    if ((u.count + 1) * 2 > u.capacity) {
+        uint32_t capacity = u.capacity ? u.capacity * 2 : FIRST_NAME_SLOTS;
+        UsedName* slots = (UsedName*)calloc(capacity, sizeof(UsedName));
+        if (slots) {
+            UsedName* old = u.slots;
+            uint32_t old_capacity = u.capacity;
+            u.slots = slots;
+            u.capacity = capacity;
+            for (uint32_t i = 0; i < old_capacity; i++)
+                if (old[i].hash != 0) *name_slot(old[i].hash) = old[i];
+            free(old);
+        } else if (u.count + 2 > u.capacity) {
+            return;
+        }
+    }
+    UsedName* slot = name_slot(hash);
+    if (slot->hash != 0) return;
+    slot->hash = hash;
+    slot->next = 2;
+    u.count++;
+}
+
+/* Writes into path the name of a part whose pattern gave name: name itself the first time, else
+   name with the first counter from 2 on that no earlier part got. False when it does not fit. */
+static bool unused_name(const char* name, char* path) {
+    uint64_t hash = name_hash(name);
+    const UsedName* used = find_name(hash);
+    if (!used) {
+        add_name(hash);
+        snprintf(path, OUTPUT_PATH_SIZE, "%s", name);
+        return true;
+    }
+    uint32_t counter = used->next;
+    char suffix[16];
+    for (;; counter++) {
+        snprintf(suffix, sizeof suffix, "%u", counter);
+        if (!add_suffix(path, name, suffix)) return false;
+        if (!find_name(name_hash(path))) break;
+    }
+    find_name(hash)->next = counter + 1;
+    add_name(name_hash(path));
+    return true;
+}
+
 /* Names part `number`, which begins at start: the take's name with the number, or its strftime
-   pattern filled in local time, with a counter after the first part that gets the same name.
-   False when the name does not fit. */
+   pattern filled in local time, with a counter when an earlier part of the take got the same
+   name. False when the name does not fit. */
 static bool name_part(uint32_t number, time_t start, char* path) {
     TakeParts& t = take_parts;
     char suffix[24];
@@ -110,21 +188,13 @@ static bool name_part(uint32_t number, time_t start, char* path) {
     local = *now;
     size_t length = strftime(name, sizeof name, t.take_path, &local);
     if (length == 0) return false;
-    if (strcmp(name, t.last_name) != 0) {
-        strcpy(t.last_name, name);
-        t.repeats = 0;
-        strcpy(path, name);
-        return true;
-    }
-    t.repeats++;
-    snprintf(suffix, sizeof suffix, "%u", t.repeats + 1);
-    return add_suffix(path, name, suffix);
+    return unused_name(name, path);
 }
 
-void name_first_part(void) {
+void name_first_part(char* path) {
     TakeParts& t = take_parts;
     const RecordingSettings& s = recording_settings;
-    strcpy(t.take_path, s.output_path);
+    strcpy(t.take_path, path);
     if (lock_take_name(t.take_path) == 1)
         fatal_error("Output file in use by another recording: %s\n", t.take_path);
     refuse_special_outputs();
@@ -137,8 +207,7 @@ void name_first_part(void) {
     t.start = time(nullptr);
     t.number = 1;
     t.buffers = buffers_after(0);
-    if (!name_part(1, t.start, recording_settings.output_path))
-        fatal_error("Output path too long: %s\n", t.take_path);
+    if (!name_part(1, t.start, path)) fatal_error("Output path too long: %s\n", t.take_path);
 }
 
 /* Bytes of a file of `buffers` capture buffers, header included, as emit_wave_header counts. */
@@ -156,6 +225,7 @@ static void prepare_part(uint32_t done, time_t start) {
     if (!name_part(t.number + 1, start, next.path)) {
         strcpy(t.failed_path, t.take_path);
         t.failed = true;
+        t.failed_reason = ENAMETOOLONG;
         return;
     }
     next.stream = nullptr;
@@ -163,6 +233,7 @@ static void prepare_part(uint32_t done, time_t start) {
         PREPARED) {
         strcpy(t.failed_path, next.path);
         t.failed = true;
+        t.failed_reason = errno;
     }
 }
 
@@ -170,7 +241,8 @@ static void prepare_part(uint32_t done, time_t start) {
 static time_t start_after(uint32_t done) {
     const TakeParts& t = take_parts;
     uint32_t per_second = (uint32_t)recording_settings.buffers_per_second;
-    return t.start + (time_t)(done / per_second) + (time_t)t.lost_seconds;
+    return t.start + (time_t)(done / per_second) +
+           (time_t)(t.lost_frames / recording_settings.format.nSamplesPerSec);
 }
 
 void prepare_second_part(void) {
@@ -189,13 +261,8 @@ uint32_t part_buffer_count(void) {
    file, which holds data_size bytes of audio, is closed, the new one's header staged. */
 static void switch_part(uint32_t completed, uint64_t data_size) {
     TakeParts& t = take_parts;
-    DiskWriteBuffer& out = disk_write_buffer;
     t.recorded += data_size / recording_settings.format.nBlockAlign;
-    flush_output();
-    fclose(out.stream);
-    out.stream = t.next.stream;
-    out.header_offset = 0;
-    strcpy(recording_settings.output_path, t.next.path);
+    switch_output(t.next.stream, t.next.path);
     t.next.stream = nullptr;
     t.created = t.next.created;
     t.number++;
@@ -224,43 +291,16 @@ static uint64_t cut_back_part(void) {
     return data_size;
 }
 
-/* The seconds a device's loss text gives ("... 0.8 s ..."), or a negative number. */
-static double seconds_in_text(const char* text) {
-    for (const char* p = text; *p; p++) {
-        if (*p < '0' || *p > '9' || (p > text && (p[-1] == '.' || (p[-1] >= '0' && p[-1] <= '9'))))
-            continue;
-        char* end;
-        double seconds = strtod(p, &end);
-        if (end[0] == ' ' && end[1] == 's' && (end[2] == '\0' || end[2] == ')' || end[2] == ' '))
-            return seconds;
-    }
-    return -1;
-}
-
-/* Writes frames as hours:minutes:seconds.hundredths into text. */
-static void format_position(uint64_t frames, char* text, size_t size) {
-    uint32_t rate = recording_settings.format.nSamplesPerSec;
-    uint64_t hundredths = frames * 100 / rate;
-    snprintf(text, size, "%u:%02u:%02u.%02u", (unsigned)(hundredths / 360000),
-             (unsigned)(hundredths / 6000 % 60), (unsigned)(hundredths / 100 % 60),
-             (unsigned)(hundredths % 100));
-}
-
-PartStep part_after_loss(uint32_t completed, const char* text) {
+PartStep part_after_loss(uint32_t completed, const char* text, int64_t lost_frames) {
     TakeParts& t = take_parts;
     const RecordingSettings& s = recording_settings;
     uint64_t data_size = cut_back_part();
-    double seconds = seconds_in_text(text);
     t.losses++;
-    if (seconds >= 0)
-        t.lost_seconds += seconds;
+    if (lost_frames >= 0)
+        t.lost_frames += (uint64_t)lost_frames;
     else
         t.unmeasured++;
-    char position[32];
-    format_position(t.recorded + data_size / s.format.nBlockAlign, position, sizeof position);
-    end_progress_line();
-    fprintf(stderr, "*** Audio lost after %s of the take, at the end of %s: %s\n", position,
-            s.output_path, text);
+    print_audio_lost(t.recorded + data_size / s.format.nBlockAlign, disk_write_buffer.path, text);
     if (t.failed) return PART_TAKE_ENDS;
     /* The new part starts after the gap and is a full part again, unless the take ends first.
        When the current part was the take's last, the new one is prepared now. */
@@ -274,12 +314,13 @@ PartStep part_after_loss(uint32_t completed, const char* text) {
             reserve_stream_file(t.next.stream, (int64_t)target) < 0) {
             strcpy(t.failed_path, t.next.path);
             t.failed = true;
+            t.failed_reason = errno;
             return PART_TAKE_ENDS;
         }
         t.next.buffers = buffers;
     }
     switch_part(completed, data_size);
-    fprintf(stderr, "*** The take goes on in %s\n", s.output_path);
+    print_take_goes_on(disk_write_buffer.path);
     prepare_part(completed + t.buffers, start_after(completed + t.buffers));
     return PART_GO_ON;
 }
@@ -292,15 +333,8 @@ uint32_t part_losses(void) {
    wave file with a header and no audio. */
 static void drop_prepared_part(void) {
     TakeParts& t = take_parts;
-    DiskWriteBuffer& out = disk_write_buffer;
     if (!t.next.stream) return;
-    if (!t.next.created) {
-        flush_output();
-        FILE* current = out.stream;
-        out.stream = t.next.stream;
-        rewrite_output_header(0);
-        out.stream = current;
-    }
+    if (!t.next.created) write_header_only(t.next.stream);
     fclose(t.next.stream);
     t.next.stream = nullptr;
     if (t.next.created) remove_file(t.next.path);
@@ -308,23 +342,17 @@ static void drop_prepared_part(void) {
 
 void end_parts(uint32_t completed) {
     TakeParts& t = take_parts;
-    DiskWriteBuffer& out = disk_write_buffer;
     if (!in_parts()) return;
     drop_prepared_part();
     if (t.number > 1 && t.created && completed == t.first_buffer) {
-        flush_output();
-        fclose(out.stream);
-        out.stream = nullptr;
-        remove_file(recording_settings.output_path);
+        close_output();
+        remove_file(disk_write_buffer.path);
     }
-    if (t.losses > 0) {
-        end_progress_line();
-        fprintf(stderr, "*** %u %s in the take, %s%.1f s of audio lost in all\n", t.losses,
-                t.losses == 1 ? "loss" : "losses", t.unmeasured > 0 ? "more than " : "",
-                t.lost_seconds);
-    }
+    free(used_names.slots);
+    used_names = UsedNames();
+    if (t.losses > 0) print_loss_summary(t.losses, t.unmeasured, t.lost_frames);
     if (t.failed) {
         flush_output();
-        preparation_failed(t.failed_path);
+        preparation_failed(t.failed_path, t.failed_reason);
     }
 }

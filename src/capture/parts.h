@@ -13,9 +13,10 @@ enum PartStep {
 /* Capture buffers in the output's first file: the whole take, or its first part. */
 int32_t first_file_buffers(void);
 
-/* With parts: keeps output_path (completed with its extension) as the take's name and sets
-   output_path to the first part's name. Main thread, by open_output before it opens anything. */
-void name_first_part(void);
+/* With parts: keeps path (the output's name, completed with its extension; OUTPUT_PATH_SIZE
+   bytes) as the take's name and writes the first part's name into path. Main thread, by
+   open_output before it opens anything. */
+void name_first_part(char* path);
 
 /* With parts: opens, sizes and reserves the second part's file, if the take has one. Main
    thread, once the first part is open and before the device starts. */
@@ -35,10 +36,11 @@ uint32_t part_buffer_count(void);
 PartStep part_after_buffer(uint32_t completed);
 
 /* A loss of audio after completed buffers and the part of a buffer before the gap (already
-   written): cuts the current part back to every frame written to it, reports
-   the loss (text: the device's description of it) and goes on in the next part.
-   PART_TAKE_ENDS when that part could not be prepared. Main thread. */
-PartStep part_after_loss(uint32_t completed, const char* text);
+   written): cuts the current part back to every frame written to it, reports the loss (text:
+   the device's description of it; lost_frames: its length, -1 when unknown) and goes on in the
+   next part, whose start time counts the lost frames. PART_TAKE_ENDS when that part could not
+   be prepared. Main thread. */
+PartStep part_after_loss(uint32_t completed, const char* text, int64_t lost_frames);
 
 /* Losses reported so far. */
 uint32_t part_losses(void);

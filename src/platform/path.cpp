@@ -27,29 +27,39 @@ static bool copy_part(char* part, const char* source, size_t length) {
     return true;
 }
 
-/* Splits path into parts. Both "/" and "\\" separate directories on every system. Returns 0, or
-   -1 when the directory, name or extension is longer than 255 characters; parts is then not
-   filled. */
-static int split_path(const char* path, PathParts* parts) {
-    size_t drive_length = (path[0] != '\0' && path[1] == ':') ? 2 : 0;
-    const char* rest = path + drive_length;
+static size_t drive_length(const char* path) {
+    return (path[0] != '\0' && path[1] == ':') ? 2 : 0;
+}
 
-    const char* component = rest; /* start of the last component */
+/* Finds the last component of rest (a path after its drive) and its extension: sets *component
+   to its start and returns where its last "." is, or its end. */
+static const char* find_extension(const char* rest, const char** component) {
+    *component = rest;
     const char* last_dot = nullptr;
     for (const char* p = rest; *p != '\0'; p++) {
         if (is_separator(*p)) {
-            component = p + 1;
+            *component = p + 1;
             last_dot = nullptr;
         } else if (*p == '.') {
             last_dot = p;
         }
     }
+    return last_dot ? last_dot : *component + strlen(*component);
+}
+
+/* Splits path into parts. Both "/" and "\\" separate directories on every system. Returns 0, or
+   -1 when the directory, name or extension is longer than 255 characters; parts is then not
+   filled. */
+static int split_path(const char* path, PathParts* parts) {
+    size_t drive = drive_length(path);
+    const char* rest = path + drive;
+    const char* component; /* start of the last component */
+    const char* extension = find_extension(rest, &component);
     const char* end = component + strlen(component);
-    const char* extension = last_dot ? last_dot : end;
 
     PathParts split;
-    memcpy(split.drive, path, drive_length);
-    split.drive[drive_length] = '\0';
+    memcpy(split.drive, path, drive);
+    split.drive[drive] = '\0';
     if (!copy_part(split.directory, rest, (size_t)(component - rest)) ||
         !copy_part(split.name, component, (size_t)(extension - component)) ||
         !copy_part(split.extension, extension, (size_t)(end - extension)))
@@ -83,4 +93,9 @@ int complete_path_extension(char* path, size_t size, const char* extension) {
     if (parts.extension[0] != '\0') return 0;
     if (!copy_part(parts.extension, extension, strlen(extension))) return -1;
     return compose_path(path, size, &parts);
+}
+
+size_t path_extension_offset(const char* path) {
+    const char* component;
+    return (size_t)(find_extension(path + drive_length(path), &component) - path);
 }

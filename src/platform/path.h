@@ -9,3 +9,7 @@
    (the path names a directory: "dir/", "/", "C:"), or -1 when a part of the path is longer than
    255 characters or the completed path does not fit; path is left as it was but for 0. */
 int complete_path_extension(char* path, size_t size, const char* extension);
+
+/* Where the extension of path's last component begins (its last "."), or the path's length when
+   it has none: the same rule as complete_path_extension's. */
+size_t path_extension_offset(const char* path);

@@ -30,13 +30,14 @@ struct RecordingSettings {
     int32_t prompt;                     /* wait for a key before recording starts (-p) */
     int32_t quiet;                      /* no level metering and no progress line (-q) */
     int32_t float_samples;              /* 32-bit float samples instead of integers (-b32f) */
-    char output_path[OUTPUT_PATH_SIZE]; /* output path, or "-" for standard output */
+    char output_path[OUTPUT_PATH_SIZE]; /* output path as given, or "-" for standard output */
     char device_name[DEVICE_NAME_SIZE]; /* input device named by -i, or "" for device_number */
     int32_t part_seconds;               /* length of each part in seconds, 0 = one file (-t) */
 };
 
-/* The process-wide settings. Written by parse_switches, and output_path once more by
-   open_output; read-only for everything else. */
+/* The process-wide settings. Written by parse_switches; read-only for everything else. The file
+   being written (output_path completed, or a part's name) is the output's own path,
+   disk_write_buffer.path. */
 extern RecordingSettings recording_settings;
 
 /* The compiled-in defaults, which are also recording_settings' initial values. */

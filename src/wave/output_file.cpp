@@ -2,9 +2,11 @@
 // final length with its blocks reserved, positioned at offset 0.
 #include "wave/output_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "capture/parts.h"
 #include "driver/fatal.h"
@@ -28,14 +30,22 @@ static void refuse_unrepresentable_length(void) {
             s.buffers_per_second);
 }
 
-/* Adds ".wav" to output_path when its last component has no extension. A path that would not
-   fit, or whose parts are too long to split, is refused rather than cut; a path without a name
-   (a directory) is refused as a file that cannot be opened. */
-static void complete_output_path(void) {
-    char* path = recording_settings.output_path;
+/* The system's text for reason, an errno value; a failure that set none reads as an I/O error. */
+static const char* reason_text(int reason) {
+    return strerror(reason != 0 ? reason : EIO);
+}
+
+/* Writes output_path into path (OUTPUT_PATH_SIZE bytes) with ".wav" added when its last
+   component has no extension. A path that would not fit, or whose parts are too long to split, is
+   refused rather than cut; a path without a name (a directory) is refused as a file that cannot be
+   opened. */
+static void complete_output_path(char* path) {
+    snprintf(path, OUTPUT_PATH_SIZE, "%s", recording_settings.output_path);
     int completed = complete_path_extension(path, OUTPUT_PATH_SIZE, ".wav");
-    if (completed > 0) fatal_error("Error opening output file: %s\n", path);
-    if (completed < 0) fatal_error("Output path too long: %s\n", path);
+    if (completed > 0)
+        fatal_error("Error opening output file: %s\n%s\n", recording_settings.output_path,
+                    reason_text(EISDIR));
+    if (completed < 0) fatal_error("Output path too long: %s\n", recording_settings.output_path);
 }
 
 /* Opens the output file without a stream buffer of its own: the staging buffer already makes the
@@ -47,24 +57,35 @@ static FILE* open_stream(const char* path, const char* mode) {
     return stream;
 }
 
-/* Removes path when this preparation created it; an existing file is the user's and stays. */
+/* Removes path when this preparation created it; an existing file is the user's and stays.
+   errno stays as the failure that led here left it. */
 static void remove_if_created(const char* path, bool created) {
+    int reason = errno;
     if (created) remove_file(path);
+    errno = reason;
+}
+
+/* Closes stream, keeping errno as the failure that led here left it. */
+static void close_after_failure(FILE* stream) {
+    int reason = errno;
+    fclose(stream);
+    errno = reason;
 }
 
 /* Gives the open file at path the length target: cut back when longer, grown by writing its
    last byte when shorter, then reopened. Returns the stream to use from now on, or null after
-   closing it when a step fails. */
+   closing it when a step fails (errno says why). */
 static FILE* size_output(FILE* stream, const char* path, uint64_t existing, uint64_t target) {
     if (target == existing) return stream;
     bool sized;
+    errno = 0;
     if (target < existing) {
         sized = resize_stream_file(stream, (int64_t)target) == 0;
     } else {
         sized = seek_stream(stream, (int64_t)target - 1) == 0 && fputc(44, stream) != EOF &&
                 tell_stream(stream) == (int64_t)target;
     }
-    fclose(stream);
+    close_after_failure(stream);
     return sized ? open_stream(path, "r+b") : nullptr;
 }
 
@@ -89,7 +110,7 @@ PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stre
     stream = size_output(stream, path, existing, target);
     if (stream &&
         (reserve_stream_file(stream, (int64_t)target) < 0 || seek_stream(stream, 0) != 0)) {
-        fclose(stream);
+        close_after_failure(stream);
         stream = nullptr;
     }
     if (!stream) {
@@ -109,10 +130,17 @@ void rewrite_output_header(uint64_t data_size) {
     resize_stream_file(out.stream, out.header_offset + (int64_t)length);
 }
 
-void preparation_failed(const char* path) {
+void preparation_failed(const char* path, int reason) {
     fatal_error("Error initialzing output: %s\n"
-                "Could be bad drive, bad file name, or disk full.\n",
-                path);
+                "Could be bad drive, bad file name, or disk full.\n%s\n",
+                path, reason_text(reason));
+}
+
+bool write_header_only(FILE* stream) {
+    unsigned char header[WAVE_HEADER_SIZE_MAX];
+    uint32_t length = build_wave_header(0, header);
+    return seek_stream(stream, 0) == 0 && fwrite(header, 1, length, stream) == length &&
+           resize_stream_file(stream, length) == 0;
 }
 
 void open_output(void) {
@@ -126,9 +154,10 @@ void open_output(void) {
     uint64_t target = emit_wave_header(first_file_buffers());
 
     if (s.output_path[0] == '-') {
+        snprintf(out.path, sizeof out.path, "-");
         /* What stands at a closed standard output is the guard's null device, not an output. */
         if (standard_descriptor_closed(1))
-            fatal_error("Error opening output file: %s\n", s.output_path);
+            fatal_error("Error opening output file: %s\n%s\n", out.path, reason_text(EBADF));
         /* Unbuffered for the same reason as open_stream. */
         set_binary_stream(stdout);
         setvbuf(stdout, nullptr, _IONBF, 0);
@@ -137,19 +166,19 @@ void open_output(void) {
         return;
     }
 
-    complete_output_path();
-    if (s.part_seconds > 0) name_first_part();
+    complete_output_path(out.path);
+    if (s.part_seconds > 0) name_first_part(out.path);
     FILE* stream = nullptr;
     bool created;
-    switch (prepare_output_file(s.output_path, target, &stream, &created)) {
+    switch (prepare_output_file(out.path, target, &stream, &created)) {
     case PREPARED:
         break;
     case PREPARE_IN_USE:
-        fatal_error("Output file in use by another recording: %s\n", s.output_path);
+        fatal_error("Output file in use by another recording: %s\n", out.path);
     case PREPARE_OPEN_FAILED:
-        fatal_error("Error opening output file: %s\n", s.output_path);
+        fatal_error("Error opening output file: %s\n%s\n", out.path, reason_text(errno));
     case PREPARE_SIZE_FAILED:
-        preparation_failed(s.output_path);
+        preparation_failed(out.path, errno);
     }
     out.stream = stream;
     out.header_offset = 0;

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
-/* Allocates the write buffer, stages the full-length header in it, completes output_path with
-   ".wav" where it has no extension, and opens the output at its final length with its blocks
+/* Allocates the write buffer, stages the full-length header in it, names the output (its path:
+   output_path, completed with ".wav" where it has no extension; in parts the first part's name)
+   and opens the output at its final length with its blocks
    reserved where the file system can, positioned at offset 0 ("-" is standard output in binary
    mode, and the header is rewritable only where rewritable_offset says). The file is locked for
    the rest of the process before anything is changed; a second recorder is refused. A failed
@@ -25,12 +26,19 @@ enum PrepareResult {
 
 /* Locks path for the rest of the process, opens it without a stream buffer (reused in place when
    it exists) and gives it target bytes with its blocks reserved, positioned at offset 0. Sets
-   *created when this call created the file; a failure after that removes it again. Used for the
-   output and for every part of a take in parts. Main thread. */
+   *created when this call created the file; a failure after that removes it again, and leaves
+   errno as the failing call set it. Used for the output and for every part of a take in parts.
+   Main thread. */
 PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stream, bool* created);
 
-/* Ends the process with the preparation failure for path (status -1). */
-[[noreturn]] void preparation_failed(const char* path);
+/* Ends the process with the preparation failure for path and the system's reason (the errno
+   value reason), status -1. */
+[[noreturn]] void preparation_failed(const char* path, int reason);
+
+/* Makes the file under stream a wave file of no audio: the header for 0 bytes at offset 0, cut
+   to its length. For a part prepared ahead that was not used. False when a step fails. Main
+   thread. */
+bool write_header_only(FILE* stream);
 
 /* Writes out the staged bytes, then rewrites the output's header (at its header_offset) for
    data_size bytes of audio and cuts the file to match. Where the header cannot be rewritten (a

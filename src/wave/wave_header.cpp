@@ -8,7 +8,7 @@
 #include "wave/write_buffer.h"
 
 #define RIFF_SIZE_MAX 0xFFFFFFFFu /* also RF64's mark for "see the ds64 chunk" */
-#define HEADER_SIZE_MAX (WAVE_HEADER_SIZE + FMT_EXTENSIBLE_EXTRA + DS64_CHUNK_SIZE)
+#define HEADER_SIZE_MAX WAVE_HEADER_SIZE_MAX
 
 /* The header image under construction: every number stored little-endian byte by byte, so the
    image is the same on every host. */
@@ -80,6 +80,13 @@ uint64_t emit_wave_header(int32_t buffer_count) {
 }
 
 uint64_t emit_wave_header_bytes(uint64_t data_size) {
+    unsigned char bytes[WAVE_HEADER_SIZE_MAX];
+    uint32_t length = build_wave_header(data_size, bytes);
+    buffered_write(bytes, (int32_t)length);
+    return data_size + length;
+}
+
+uint32_t build_wave_header(uint64_t data_size, unsigned char* bytes) {
     const RecordingSettings& s = recording_settings;
     const WAVEFORMATEX& format = s.format;
     const bool extensible = format_is_extensible();
@@ -120,6 +127,6 @@ uint64_t emit_wave_header_bytes(uint64_t data_size) {
     }
     put_id(&image, "data");
     put_le(&image, rf64 ? RIFF_SIZE_MAX : data_size, 4);
-    buffered_write(image.bytes, (int32_t)image.length);
-    return file_length;
+    memcpy(bytes, image.bytes, image.length);
+    return image.length;
 }

@@ -2,6 +2,7 @@
 // of write_size bytes, apart from the flushes.
 #include "wave/write_buffer.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,12 +11,14 @@
 
 DiskWriteBuffer disk_write_buffer;
 
-/* Hands every pending byte to the stream as one write; a short write ends the process. */
+/* Hands every pending byte to the stream as one write; a short write ends the process with the
+   system's reason (a write that gives none reads as an I/O error). */
 static void write_pending(void) {
     DiskWriteBuffer& out = disk_write_buffer;
+    errno = 0;
     size_t written = fwrite(out.buffer, 1, (size_t)out.pending, out.stream);
     if (written != (size_t)out.pending)
-        fatal_error("Error writing to file: %s\n", recording_settings.output_path);
+        fatal_error("Error writing to file: %s\n%s\n", out.path, strerror(errno ? errno : EIO));
     out.pending = 0;
 }
 
@@ -38,6 +41,21 @@ void buffered_write(const void* source, int32_t length) {
 
 void flush_output(void) {
     if (disk_write_buffer.pending != 0) write_pending();
+}
+
+void switch_output(FILE* stream, const char* path) {
+    close_output();
+    DiskWriteBuffer& out = disk_write_buffer;
+    out.stream = stream;
+    out.header_offset = 0;
+    snprintf(out.path, sizeof out.path, "%s", path);
+}
+
+void close_output(void) {
+    DiskWriteBuffer& out = disk_write_buffer;
+    flush_output();
+    fclose(out.stream);
+    out.stream = nullptr;
 }
 
 void release_output_buffer(void) {

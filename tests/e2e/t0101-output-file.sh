@@ -92,8 +92,25 @@ test_expect_success 'a path whose directory does not exist fails at the open' '
     run "$WAVTAP" nodir/rec $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
+No such file or directory
 " &&
     test ! -e nodir
+'
+
+# The permission case runs the program as a user that root's permissions do not cover: as root,
+# nobody, whom the test's own directory (mode 700) shuts out.
+unprivileged=()
+[ "$(id -u)" != 0 ] || unprivileged=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+
+test_expect_success 'a directory the recorder may not write in fails at the open, saying why' '
+    mkdir locked &&
+    chmod 500 locked &&
+    run "${unprivileged[@]}" "$WAVTAP" locked/rec $NO_DEVICE &&
+    test_status 255 &&
+    test_stderr_is "Error opening output file: locked/rec.wav
+Permission denied
+" &&
+    test ! -e locked/rec.wav
 '
 
 test_expect_success 'a completed path that is a directory fails at the open' '
@@ -101,6 +118,7 @@ test_expect_success 'a completed path that is a directory fails at the open' '
     run "$WAVTAP" rec $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: rec.wav
+Is a directory
 "
 '
 
@@ -133,6 +151,7 @@ test_expect_success 'a recording whose buffer count does not fit is refused befo
     run "$WAVTAP" nodir/rec -f1 -c1 -b8 -#b20 -s107374182 $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
+No such file or directory
 "
 '
 
@@ -140,10 +159,12 @@ test_expect_success 'past 4 GiB the take goes on to an RF64 file instead of bein
     run "$WAVTAP" nodir/rec -s24347 $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
+No such file or directory
 " &&
     run "$WAVTAP" nodir/rec -s24348 $NO_DEVICE &&
     test_status 255 &&
     test_stderr_is "Error opening output file: nodir/rec.wav
+No such file or directory
 "
 '
 

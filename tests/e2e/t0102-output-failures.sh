@@ -33,6 +33,7 @@ test_expect_success 'a write that fails ends the program with the path and statu
     test_stderr_is "*** Capture error during unknown: There is no capture device 99: ALSA lists 0.
 List the input devices with \"wavtap -l\", and choose one with -i or AUDIODEV.
 Error writing to file: -
+No space left on device
 "
 '
 
@@ -43,11 +44,13 @@ for name in dir/ / dir//; do
         run "$WAVTAP" "'"$name"'" -s1 $NO_DEVICE &&
         test_status 255 &&
         test_stderr_is "Error opening output file: '"$name"'
+Is a directory
 " &&
         test -z "$(ls -A dir)" &&
         run "$WAVTAP" "'"$name"'" -s1 -t1 $NO_DEVICE &&
         test_status 255 &&
         test_stderr_is "Error opening output file: '"$name"'
+Is a directory
 " &&
         test -z "$(ls -A dir)"
     '
@@ -61,6 +64,7 @@ test_expect_success 'a FIFO at a part'"'"'s name ends the take after the part be
     test_status 255 &&
     test_stderr_is "Error initialzing output: take-0002.wav
 Could be bad drive, bad file name, or disk full.
+Invalid argument
 " &&
     check_signal take-0001.wav 44100 &&
     test -p take-0002.wav &&
@@ -68,6 +72,7 @@ Could be bad drive, bad file name, or disk full.
     record speed=0 rec -q -s4 -t1 &&
     test_status 255 &&
     test_stderr_is "Error opening output file: rec-0001.wav
+Invalid argument
 " &&
     test -p rec-0001.wav
 '
@@ -100,6 +105,7 @@ test_expect_success TMPFS 'no room on the disk fails the preparation: a new file
     test_status 255 &&
     test_stderr_is "Error initialzing output: disk/rec.wav
 Could be bad drive, bad file name, or disk full.
+No space left on device
 " &&
     test ! -e disk/rec.wav &&
     head -c 1000 /dev/urandom >disk/old.wav &&

@@ -67,6 +67,46 @@ test_expect_success 'parts that a pattern gives the same name get a counter' '
     check_parts 0 rec-$year.wav:44100 rec-$year-2.wav:44100 rec-$year-3.wav:44100
 '
 
+# rec-%S over 65 one-second parts: the seconds come round again after 60, and the 5 parts that
+# get a name an earlier part got take the counter instead of overwriting it. The run of 5 names
+# with a counter starts at the take's first second, s0: the parts in order are rec-(s0+k mod 60)
+# for k up to 59, then those 5.
+test_expect_success 'a name that any earlier part got gets a counter, not only the last one' '
+    record speed=0 "rec-%S" -q -f100 -c1 -b8 -s65 -t1 &&
+    test_status 0 &&
+    test "$(ls rec-*.wav | wc -l)" = 65 &&
+    test "$(ls rec-*-2.wav | wc -l)" = 5 &&
+    for s in $(seq 0 59); do
+        [ -e "rec-$(printf %02d $s)-2.wav" ] &&
+            [ ! -e "rec-$(printf %02d $(((s + 59) % 60)))-2.wav" ] && s0=$s || :
+    done &&
+    parts=() &&
+    for k in $(seq 0 64); do
+        name=rec-$(printf %02d $(((s0 + k) % 60))) &&
+        if [ $k -ge 60 ]; then name=$name-2; fi &&
+        parts+=("$name.wav:100")
+    done &&
+    check_parts 0 "${parts[@]}"
+'
+
+# Local time that goes back an hour in the middle of the take: a zone whose summer time (UTC+1)
+# ends at the next full hour of UTC but one when that is less than 10 minutes away. The take's
+# twelve quarter-hour parts then span the end of summer time, and the parts of the hour after it
+# get the names of the hour before it once more: every part still gets a file of its own.
+test_expect_success 'parts named by local time keep their own files when the clock goes back' '
+    now=$(date -u +%s) &&
+    day=$(($(date -u -d @$now +%-j) - 1)) &&
+    hour=$(($(date -u -d @$now +%-H) + 2)) &&
+    if [ "$(date -u -d @$now +%-M)" -ge 50 ]; then hour=$((hour + 1)); fi &&
+    TZ="STD0DST-1,0/0,$day/$hour" record speed=0 "%Y-%m-%d_%H%M" -q -f100 -c1 -b8 -s10800 -t900 &&
+    test_status 0 &&
+    test "$(ls ./*.wav | wc -l)" = 12 &&
+    test "$(ls ./*-2.wav | wc -l)" -ge 1 &&
+    for part in ./*.wav; do
+        test "$(file_size "$part")" = 90044 || { fail "$part: $(file_size "$part") bytes"; return 1; }
+    done
+'
+
 # check_stopped_take: take-0001.wav, take-0002.wav, ... are the signal from frame 0 without a
 # gap, every part full (1 s) but the last, which holds whole buffers, at least one; nothing else
 # is left.
@@ -121,12 +161,14 @@ test_expect_success 'the part being recorded and the one prepared ahead are lock
     done
 '
 
+# A part is a regular file: a device at its name (here /dev/full) cannot be prepared.
 test_expect_success 'a part that cannot be prepared ends the take after the part before it' '
     ln -s /dev/full take-0003.wav &&
     record speed=0 take -q -s8 -t2 &&
     test_status 255 &&
     test_stderr_is "Error initialzing output: take-0003.wav
 Could be bad drive, bad file name, or disk full.
+Invalid argument
 " &&
     parts_left take* &&
     printf "take-000%s.wav\n" 1 2 3 >expected-parts &&
@@ -168,6 +210,36 @@ test_expect_success 'two losses are counted together in the closing line' '
     check_parts 0 take-0001.wav:22050 &&
     check_parts $((22050 + 35280)) take-0002.wav:88200 &&
     check_parts $((22050 + 88200 + 2 * 35280)) take-0003.wav:22050
+'
+
+# Two losses of their own lengths two buffers apart, both noted by the unpaced device before the
+# capture reaches the first: 0.1 s (4410 frames) at the start of buffer 25, 0.3 s (13230 frames)
+# in the middle of the buffer after the next. Each is reported with its own text, length and
+# position, and the closing line adds the two lengths.
+test_expect_success 'two losses close together are each reported with their own length' '
+    record speed=0,lose_after=25:4410,short=26:13230 take -q -s6 -t2 &&
+    test_status 1 &&
+    test_stderr_is "*** Audio lost after 0:00:02.50 of the take, at the end of take-0002.wav: Input overran: audio was lost (0.1 s)
+*** The take goes on in take-0003.wav
+*** Audio lost after 0:00:02.65 of the take, at the end of take-0003.wav: Input overran: audio was lost (0.3 s)
+*** The take goes on in take-0004.wav
+*** 2 losses in the take, 0.4 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:22050 &&
+    check_parts $((110250 + 4410)) take-0003.wav:6615 &&
+    check_parts $((114660 + 6615 + 13230)) take-0004.wav:88200 take-0005.wav:61740
+'
+
+test_expect_success 'a stall after a loss is reported as the stall, not as the loss' '
+    record speed=0,lose_after=5,stall_after=15 take -q -s3 -t10 &&
+    test_status 1 &&
+    test_stderr_is "*** Audio lost after 0:00:00.50 of the take, at the end of take-0001.wav: Input overran: audio was lost (0.8 s)
+*** The take goes on in take-0002.wav
+*** Capture error during unknown: The input device stopped delivering audio.
+*** 1 loss in the take, 0.8 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:22050 &&
+    check_parts $((22050 + 35280)) take-0002.wav:44100
 '
 
 for row in "-s0" "-S0"; do

@@ -95,31 +95,36 @@ TEST_F(OpenOutput, ReportsEachFailureToSizeOrReserveTheFile) {
         const char* what;
         off_t existing; /* -1: no file */
         void (*fault)(FileSystemCalls*);
+        const char* reason; /* the third line: the system's reason */
     } cases[] = {
-        {"no room to reserve a new file", -1, [](FileSystemCalls* c) { c->allocate = no_room; }},
+        {"no room to reserve a new file", -1, [](FileSystemCalls* c) { c->allocate = no_room; },
+         "No space left on device"},
         {"no room to reserve a reused file", default_length,
-         [](FileSystemCalls* c) { c->allocate = no_room; }},
-        {"the reservation fails otherwise", 100,
-         [](FileSystemCalls* c) { c->allocate = io_error; }},
+         [](FileSystemCalls* c) { c->allocate = no_room; }, "No space left on device"},
+        {"the reservation fails otherwise", 100, [](FileSystemCalls* c) { c->allocate = io_error; },
+         "Input/output error"},
         {"the file's status is unknown", 100,
-         [](FileSystemCalls* c) { c->stat_descriptor = failing_fstat; }},
+         [](FileSystemCalls* c) { c->stat_descriptor = failing_fstat; }, "Input/output error"},
         {"the cut-back fails", 10000000,
-         [](FileSystemCalls* c) { c->truncate_descriptor = failing_truncate; }},
-        {"the seek to the last byte fails", 0, [](FileSystemCalls* c) { c->seek = failing_seek; }},
-        {"the grown file ends elsewhere", 100,
-         [](FileSystemCalls* c) { c->tell = wrong_position; }},
+         [](FileSystemCalls* c) { c->truncate_descriptor = failing_truncate; },
+         "Input/output error"},
+        {"the seek to the last byte fails", 0, [](FileSystemCalls* c) { c->seek = failing_seek; },
+         "Input/output error"},
+        {"the grown file ends elsewhere", 100, [](FileSystemCalls* c) { c->tell = wrong_position; },
+         "Input/output error"},
         {"the rewind of a file of the right size fails", default_length,
-         [](FileSystemCalls* c) { c->seek = failing_rewind; }},
+         [](FileSystemCalls* c) { c->seek = failing_rewind; }, "Input/output error"},
         {"the rewind after the cut-back fails", 10000000,
-         [](FileSystemCalls* c) { c->seek = failing_rewind; }},
+         [](FileSystemCalls* c) { c->seek = failing_rewind; }, "Input/output error"},
     };
-    const std::string message = "^Error initialzing output: " + path +
-                                "\nCould be bad drive, bad file name, or disk full.\n$";
     for (const Case& c : cases) {
         unlink(path.c_str());
         if (c.existing >= 0) make_file(c.existing);
         FileSystemCalls calls = system_file_calls;
         c.fault(&calls);
+        const std::string message = "^Error initialzing output: " + path +
+                                    "\nCould be bad drive, bad file name, or disk full.\n" +
+                                    c.reason + "\n$";
         EXPECT_EXIT(open_with(calls), ::testing::ExitedWithCode(255), message) << c.what;
     }
 }
@@ -136,6 +141,17 @@ TEST_F(OpenOutput, CarriesOnWhereTheFileSystemCannotReserve) {
         fclose(disk_write_buffer.stream);
         release_output_buffer();
     }
+}
+
+TEST_F(OpenOutput, NamesTheFileItWritesAndLeavesTheNameAsGiven) {
+    const std::string given = directory + "/out";
+    snprintf(recording_settings.output_path, OUTPUT_PATH_SIZE, "%s", given.c_str());
+    open_output();
+    EXPECT_STREQ(disk_write_buffer.path, path.c_str());
+    EXPECT_STREQ(recording_settings.output_path, given.c_str());
+    EXPECT_EQ(file_size(), (off_t)default_length);
+    fclose(disk_write_buffer.stream);
+    release_output_buffer();
 }
 
 TEST_F(OpenOutput, MeasuresAndCutsBackFilesOf2GiBAndMore) {

@@ -1,6 +1,7 @@
 // Unit tests of the output path's completion with a default extension.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/path.h"
@@ -62,6 +63,26 @@ TEST(CompletePathExtension, RefusesPathsItWouldHaveToCutAndLeavesThemAlone) {
         snprintf(path, sizeof path, "%s", given.c_str());
         EXPECT_EQ(complete_path_extension(path, sizeof path, ".wav"), -1) << given;
         EXPECT_EQ(path, given);
+    }
+}
+
+/* The offset a part's counter goes before: the extension that completion sees, so that a name
+   completion left alone keeps its extension last. */
+TEST(PathExtensionOffset, IsWhereCompletionFindsTheExtension) {
+    struct Case {
+        const char* path;
+        size_t offset;
+    } cases[] = {
+        {"rec.wav", 3},   {"rec", 3},     {"my.dir/rec", 10}, {"my.dir\\rec", 10}, {"C:rec", 5},
+        {"C:rec.wav", 5}, {"rec.x:y", 3}, {"a:b.c:d", 3},     {"dir/.profile", 4}, {"rec-%H.%M", 6},
+    };
+    EXPECT_EQ(path_extension_offset(""), 0u);
+    for (const Case& c : cases) {
+        EXPECT_EQ(path_extension_offset(c.path), c.offset) << c.path;
+        char path[OUTPUT_PATH_SIZE];
+        snprintf(path, sizeof path, "%s", c.path);
+        ASSERT_EQ(complete_path_extension(path, sizeof path, ".wav"), 0) << c.path;
+        EXPECT_EQ(strcmp(path, c.path) == 0, c.offset < strlen(c.path)) << c.path;
     }
 }
 

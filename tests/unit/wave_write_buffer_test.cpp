@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,6 +29,7 @@ ssize_t log_write(void* cookie, const char* data, size_t size) {
     size_t taken = size < log->accept ? size : log->accept;
     log->bytes.append(data, taken);
     log->accept -= taken;
+    if (taken < size) errno = ENOSPC;
     return (ssize_t)taken; /* a cookie stream reports an error as 0 bytes written */
 }
 
@@ -36,7 +38,9 @@ ssize_t log_write(void* cookie, const char* data, size_t size) {
 void start_output(StreamLog* log, int32_t write_size) {
     recording_settings = default_settings;
     recording_settings.write_size = write_size;
-    snprintf(recording_settings.output_path, OUTPUT_PATH_SIZE, "%s", "take.wav");
+    /* The name as given; the file being written is the output's own path. */
+    snprintf(recording_settings.output_path, OUTPUT_PATH_SIZE, "%s", "take");
+    snprintf(disk_write_buffer.path, OUTPUT_PATH_SIZE, "%s", "take.wav");
     cookie_io_functions_t io = {};
     io.write = log_write;
     FILE* stream = fopencookie(log, "w", io);
@@ -103,6 +107,30 @@ TEST(FlushOutput, MakesNoStreamCallWhenNothingIsPending) {
 }
 
 /* Appends blocks of the given lengths to a stream that takes only accept bytes, then flushes. */
+TEST(SwitchOutput, SendsThePendingBytesToTheFileItLeavesAndTheRestToTheNewOne) {
+    StreamLog first = {{}, {}, SIZE_MAX}, second = {{}, {}, SIZE_MAX};
+    start_output(&first, 512);
+    disk_write_buffer.header_offset = 7;
+    cookie_io_functions_t io = {};
+    io.write = log_write;
+    FILE* next = fopencookie(&second, "w", io);
+    setvbuf(next, nullptr, _IONBF, 0);
+    std::string before = pattern(600, 'a'), after = pattern(30, '0');
+    buffered_write(before.data(), 600);
+    switch_output(next, "take-0002.wav");
+    EXPECT_EQ(first.bytes, before);
+    EXPECT_THAT(first.writes, ElementsAre(512, 88));
+    EXPECT_EQ(disk_write_buffer.stream, next);
+    EXPECT_EQ(disk_write_buffer.header_offset, 0);
+    EXPECT_STREQ(disk_write_buffer.path, "take-0002.wav");
+    EXPECT_STREQ(recording_settings.output_path, "take");
+    buffered_write(after.data(), 30);
+    close_output();
+    EXPECT_EQ(second.bytes, after);
+    EXPECT_EQ(disk_write_buffer.stream, nullptr);
+    release_output_buffer();
+}
+
 void write_to_short_stream(size_t accept, std::vector<int32_t> appends) {
     StreamLog log = {{}, {}, accept};
     start_output(&log, 512);
@@ -125,7 +153,7 @@ TEST(BufferedWrite, EndsTheProcessOnAShortWrite) {
     };
     for (const Case& c : cases)
         EXPECT_EXIT(write_to_short_stream(c.accept, c.appends), ::testing::ExitedWithCode(255),
-                    "^Error writing to file: take\\.wav\n$")
+                    "^Error writing to file: take\\.wav\nNo space left on device\n$")
             << "accepting " << c.accept;
     EXPECT_EXIT(write_to_short_stream(4096, {2000, 2000}), ::testing::ExitedWithCode(0), "^$");
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pcm_format.h"
+#include "platform/buffer_problem.h"
 #include "platform/posix/wave_source.h"
 #include "platform/win32_compat.h"
 
@@ -328,19 +329,22 @@ TEST(WaveInLoss, CompletesTheBufferShortAtTheProblem) {
         size_t short_buffer; /* the buffer that comes back short */
         DWORD short_bytes;   /* with these bytes */
         bool more_audio;     /* buffers after it are filled */
-        const char* text;    /* the text of MMSYSERR_ERROR afterwards */
+        const char* text;    /* the short buffer's text, also that of MMSYSERR_ERROR afterwards */
+        int64_t lost_frames; /* the short buffer's length of the loss */
     };
     const Case cases[] = {
-        {"speed=0,short=2", false, 2, tenth / 2, true, "Input overran: audio was lost (0.8 s)"},
-        {"speed=0,short=2", true, 2, tenth / 2, true, "Input overran: audio was lost (0.8 s)"},
+        {"speed=0,short=2", false, 2, tenth / 2, true, "Input overran: audio was lost (0.8 s)",
+         6400},
+        {"speed=0,short=2", true, 2, tenth / 2, true, "Input overran: audio was lost (0.8 s)",
+         6400},
         {"speed=0,lose_after=3,gap=4000", false, 3, 0, true,
-         "Input overran: audio was lost (0.5 s)"},
-        {"speed=0,lose_after=3,gap=4000", true, 3, 0, true,
-         "Input overran: audio was lost (0.5 s)"},
+         "Input overran: audio was lost (0.5 s)", 4000},
+        {"speed=0,lose_after=3,gap=4000", true, 3, 0, true, "Input overran: audio was lost (0.5 s)",
+         4000},
         {"speed=0,die_after=2", false, 2, 0, false,
-         "Input device failed: the device stopped working"},
+         "Input device failed: the device stopped working", LOST_FRAMES_UNKNOWN},
         {"speed=0,die_after=2", true, 2, 0, false,
-         "Input device failed: the device stopped working"},
+         "Input device failed: the device stopped working", LOST_FRAMES_UNKNOWN},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.config) + (c.queue_late ? " queued late" : ""));
@@ -373,11 +377,65 @@ TEST(WaveInLoss, CompletesTheBufferShortAtTheProblem) {
             EXPECT_EQ((uint16_t)(before.size() + gap), after[0]);
             EXPECT_EQ(after.size(), first_break(after, after[0]));
         }
+        BufferProblem problem;
+        describe_short_buffer(device, &pool.headers[c.short_buffer], &problem);
+        EXPECT_STREQ(c.text, problem.text);
+        EXPECT_EQ(c.lost_frames, problem.lost_frames);
         char text[256];
         waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
         EXPECT_STREQ(c.text, text);
         shut(device, &pool, &recorder);
     }
+}
+
+/* Two losses of different lengths, both before the caller looks at the first short buffer: 0.1 s
+   where buffer 2 begins (it comes back empty), 0.3 s in the middle of the device's buffer 3,
+   which is the caller's buffer 4 after the empty one (it comes back half full). */
+TEST(WaveInLoss, EachShortBufferKeepsItsOwnProblemWhenLossesComeCloseTogether) {
+    for (bool queue_late : {false, true}) {
+        SCOPED_TRACE(queue_late ? "through the reserve" : "straight into the buffers");
+        Recorder recorder;
+        HWAVEIN device = open_sim("speed=0,lose_after=2:800,short=3:2400", &recorder);
+        Pool pool;
+        make_pool(&pool, std::vector<DWORD>(6, tenth));
+        if (!queue_late) queue_all(device, &pool);
+        ASSERT_EQ(MMSYSERR_NOERROR, waveInStart(device));
+        if (queue_late) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            queue_all(device, &pool);
+        }
+        ASSERT_TRUE(wait_completed(&recorder, pool.headers.size()));
+        {
+            std::lock_guard<std::mutex> hold(recorder.lock);
+            EXPECT_EQ(0u, recorder.bytes[2]);
+            EXPECT_EQ(tenth / 2, recorder.bytes[4]);
+        }
+        BufferProblem first, second;
+        describe_short_buffer(device, &pool.headers[2], &first);
+        describe_short_buffer(device, &pool.headers[4], &second);
+        EXPECT_STREQ("Input overran: audio was lost (0.1 s)", first.text);
+        EXPECT_EQ(800, first.lost_frames);
+        EXPECT_STREQ("Input overran: audio was lost (0.3 s)", second.text);
+        EXPECT_EQ(2400, second.lost_frames);
+        shut(device, &pool, &recorder);
+    }
+}
+
+TEST(WaveInErrorText, AStallAfterALossReadsAsTheStall) {
+    Recorder recorder;
+    HWAVEIN device = open_sim("speed=0,lose_after=1,stall_after=2", &recorder);
+    Pool pool;
+    make_pool(&pool, {tenth, tenth, tenth, tenth});
+    queue_all(device, &pool);
+    ASSERT_EQ(MMSYSERR_NOERROR, waveInStart(device));
+    ASSERT_TRUE(wait_completed(&recorder, 3));
+    char text[256];
+    waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
+    EXPECT_STREQ("Input overran: audio was lost (0.8 s)", text);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    waveInGetErrorTextA(MMSYSERR_ERROR, text, sizeof text);
+    EXPECT_STREQ("The input device stopped delivering audio.", text);
+    shut(device, &pool, &recorder);
 }
 
 TEST(WaveInFaults, EachInjectedFaultIsReturnedByItsCallWithoutActing) {

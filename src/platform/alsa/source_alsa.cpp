@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,7 @@ struct WaveSource {
     double last_read;                /* monotonic time the last read ended (or the start) */
     snd_pcm_uframes_t left;          /* frames the device still held when it ended */
     char problem[PROBLEM_SIZE];      /* the last loss or failure, one line */
+    int64_t lost_frames;             /* frames the last loss skipped, -1 when not measured */
 };
 
 /* ALSA's last message, kept from the error handler for problem descriptions. ALSA may call the
@@ -551,9 +553,11 @@ static double seconds_unread(WaveSource* source, double now) {
 static int32_t read_error(WaveSource* source, int err) {
     if (err == -EINTR || err == -EAGAIN) return 0;
     double now = monotonic_seconds();
+    source->lost_frames = -1;
     if (err == -EPIPE) {
-        set_problem(source, "input overran, about %.1f s of audio lost",
-                    seconds_unread(source, now));
+        double seconds = seconds_unread(source, now);
+        set_problem(source, "input overran, about %.1f s of audio lost", seconds);
+        source->lost_frames = (int64_t)llround(seconds * source->rate);
         err = alsa_calls.prepare(source->pcm);
     } else if (err == -ESTRPIPE) {
         set_problem(source, "device suspended, audio lost");
@@ -691,6 +695,7 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
             wanted = std::min(wanted, gap->before);
         } else if (gap->found) {
             double seconds = gap->frames / source->rate;
+            source->lost_frames = (int64_t)llround(gap->frames);
             if (gap->overflowed)
                 set_problem(source, "input buffer overflowed, up to %.1f s of audio lost", seconds);
             else
@@ -714,6 +719,10 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size) {
     if (text_size == 0) return;
     snprintf(text, text_size, "%s", source->problem[0] ? source->problem : "no problem");
+}
+
+int64_t wave_source_lost_frames(WaveSource* source) {
+    return source->lost_frames;
 }
 
 MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsigned n) {

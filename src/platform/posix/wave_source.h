@@ -92,6 +92,11 @@ void wave_source_interrupt(WaveSource* source);
    into text, NUL-terminated, for the service's error text. */
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size);
 
+/* Frames of audio that the last loss skipped, as the source measured them, or -1 when it cannot
+   tell (and after a failure). Read together with wave_source_describe_problem, by the thread
+   that got WAVE_SOURCE_LOST or WAVE_SOURCE_FAILED. */
+int64_t wave_source_lost_frames(WaveSource* source);
+
 /* Fault injection for the service's own calls, used by the simulated device only: returns the
    MMRESULT that the n-th call (counted from 1) of the named wave-input call (one of
    wave_in_call_names) must fail with, or MMSYSERR_NOERROR. The ALSA

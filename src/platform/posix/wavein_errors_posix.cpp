@@ -1,9 +1,10 @@
 // waveInGetErrorTextA for POSIX systems: a text for every MMRESULT, in the platform's words.
 //
-// MMSYSERR_ERROR is what the capture reports for a buffer that came back short or for a wait
-// that timed out, so once the device has reported a loss or a failure, or has stopped
-// delivering, its text says what happened instead of the generic wording. Likewise the result of
-// a failed waveInOpen reads as what the source says was tried and why it failed.
+// MMSYSERR_ERROR is what the capture reports for a wait that timed out or a device that failed,
+// so once the device has failed, stopped delivering or lost audio, its text says what happened
+// instead of the generic wording: a failure first, then a stall, then the latest loss (a stall
+// that follows a loss is the stall). A short buffer's own loss is describe_short_buffer's. Likewise
+// the result of a failed waveInOpen reads as what the source says was tried and why it failed.
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
@@ -13,17 +14,24 @@
 
 struct LastProblem {
     pthread_mutex_t lock; /* guards everything below */
-    char text[256];       /* the latest loss or failure, empty when there was none */
+    char failure[256];    /* the device's failure, empty when there was none */
+    char loss[256];       /* the latest loss of audio, empty when there was none */
     bool stalled;         /* the open device has stopped delivering audio */
     MMRESULT open_result; /* the result of the last failed open, 0 when there was none */
     char open_text[256];  /* its text, empty for the standard one */
 };
 
-static LastProblem last_problem = {PTHREAD_MUTEX_INITIALIZER, "", false, MMSYSERR_NOERROR, ""};
+static LastProblem last_problem = {PTHREAD_MUTEX_INITIALIZER, "", "", false, MMSYSERR_NOERROR, ""};
 
-void wavein_note_problem(const char* text) {
+void wavein_note_failure(const char* text) {
     pthread_mutex_lock(&last_problem.lock);
-    snprintf(last_problem.text, sizeof last_problem.text, "%s", text);
+    snprintf(last_problem.failure, sizeof last_problem.failure, "%s", text);
+    pthread_mutex_unlock(&last_problem.lock);
+}
+
+void wavein_note_loss(const char* text) {
+    pthread_mutex_lock(&last_problem.lock);
+    snprintf(last_problem.loss, sizeof last_problem.loss, "%s", text);
     pthread_mutex_unlock(&last_problem.lock);
 }
 
@@ -42,7 +50,8 @@ void wavein_note_open_failure(MMRESULT result, const char* text) {
 
 void wavein_forget_problem(void) {
     pthread_mutex_lock(&last_problem.lock);
-    last_problem.text[0] = '\0';
+    last_problem.failure[0] = '\0';
+    last_problem.loss[0] = '\0';
     last_problem.stalled = false;
     last_problem.open_result = MMSYSERR_NOERROR;
     last_problem.open_text[0] = '\0';
@@ -127,9 +136,10 @@ MMRESULT WINAPI waveInGetErrorTextA(MMRESULT result, LPSTR text, UINT text_size)
     if (open_failure) return MMSYSERR_NOERROR;
     if (result == MMSYSERR_ERROR) {
         pthread_mutex_lock(&last_problem.lock);
-        const char* what = last_problem.text[0]   ? last_problem.text
-                           : last_problem.stalled ? "The input device stopped delivering audio."
-                                                  : standard;
+        const char* what = last_problem.failure[0] ? last_problem.failure
+                           : last_problem.stalled  ? "The input device stopped delivering audio."
+                           : last_problem.loss[0]  ? last_problem.loss
+                                                   : standard;
         snprintf(text, text_size, "%s", what);
         pthread_mutex_unlock(&last_problem.lock);
         return MMSYSERR_NOERROR;

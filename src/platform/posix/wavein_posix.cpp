@@ -7,11 +7,11 @@
 // lock of the service held, and none runs once waveInClose has returned.
 //
 // No audio is dropped without a word: when the source reports a loss or a failure, the buffer
-// being filled comes back short, holding only the audio before the problem, and the text of
-// MMSYSERR_ERROR says what happened. While the device is started and no buffer is queued, the
-// thread goes on reading into a reserve of RESERVE_SECONDS of audio and later hands it to the
-// buffers as they are added, so a caller that is late with its buffers loses nothing. Only a
-// full reserve stops the reading; the device's own buffer then takes the strain.
+// being filled comes back short, holding only the audio before the problem, and keeps what
+// happened and the frames lost for describe_short_buffer. While the device is started and no buffer
+// is queued, the thread goes on reading into a reserve of RESERVE_SECONDS of audio and later hands
+// it to the buffers as they are added, so a caller that is late with its buffers loses nothing.
+// Only a full reserve stops the reading; the device's own buffer then takes the strain.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +20,7 @@
 #include <new>
 #include <pthread.h>
 
+#include "platform/buffer_problem.h"
 #include "platform/posix/monotonic_clock.h"
 #include "platform/posix/wave_source.h"
 #include "platform/wave_subformat.h"
@@ -31,9 +32,17 @@
 #define READ_TIMEOUT_MS 500  /* longest a source read waits (a hold interrupts it at once) */
 #define STALL_NOTICE_MS 1000 /* silence from a started device that counts as a stall */
 #define CALLBACK_TYPE_MASK 0x00070000u
+#define SHORT_NOTES 32 /* short buffers whose problems wait to be asked for */
 
 const char* const wave_in_call_names[CALL_KINDS] = {"prepare", "add",   "start", "unprepare",
                                                     "stop",    "reset", "close"};
+
+/* The problem of one buffer that came back short. */
+struct ShortNote {
+    const WAVEHDR* header;        /* the buffer, or null when the note is free */
+    int64_t lost_frames;          /* frames the loss skipped, -1 when unknown */
+    char text[RESERVE_TEXT_SIZE]; /* the source's description */
+};
 
 /* One open device; an HWAVEIN points to it. Fields below lock are guarded by it. */
 struct WaveInDevice {
@@ -61,6 +70,8 @@ struct WaveInDevice {
     timespec last_heard;        /* when the started source last gave audio or news of a problem */
     bool stall_noted;           /* the error text says that the device has stopped delivering */
     unsigned calls[CALL_KINDS]; /* calls so far of each counted kind, for fault injection */
+    ShortNote notes[SHORT_NOTES]; /* problems of short buffers not asked for yet */
+    unsigned next_note;           /* the note the next short buffer takes (the oldest) */
 };
 
 /* The devices open in this process, so that a stale or foreign handle is refused. */
@@ -205,23 +216,44 @@ static void describe_problem(WaveInDevice* device, char* text, size_t text_size)
     if (!text[0]) snprintf(text, text_size, "The input device lost audio or failed.");
 }
 
+/* Forgets the note of header, if it has one. Lock held. */
+static void drop_note(WaveInDevice* device, const WAVEHDR* header) {
+    for (ShortNote& note : device->notes)
+        if (note.header == header) note.header = nullptr;
+}
+
+/* Ends the head buffer short at a problem: text and lost_frames go with it, and a failure ends
+   the device. Lock held. */
+static void complete_short(WaveInDevice* device, bool failure, const char* text,
+                           int64_t lost_frames) {
+    if (failure) {
+        wavein_note_failure(text);
+        device->failed = true;
+    } else {
+        wavein_note_loss(text);
+    }
+    ShortNote& note = device->notes[device->next_note];
+    device->next_note = (device->next_note + 1) % SHORT_NOTES;
+    note.header = device->queue_head;
+    note.lost_frames = failure ? -1 : lost_frames;
+    snprintf(note.text, sizeof note.text, "%s", text);
+    complete_head(device, device->head_filled);
+}
+
 /* Ends the head buffer short at a loss or failure that the source has just reported. */
 static void complete_at_problem(WaveInDevice* device, bool failure) {
     char text[RESERVE_TEXT_SIZE];
     describe_problem(device, text, sizeof text);
-    wavein_note_problem(text);
-    if (failure) device->failed = true;
-    complete_head(device, device->head_filled);
+    complete_short(device, failure, text, wave_source_lost_frames(device->source));
 }
 
 /* Fills the head buffer from the reserve, as far as the reserve or the next mark goes. */
 static void fill_from_reserve(WaveInDevice* device, uint32_t room) {
     const ReserveMark* mark = reserve_due_mark(&device->reserve);
     if (mark) {
-        wavein_note_problem(mark->text);
-        if (mark->failure) device->failed = true;
+        ReserveMark due = *mark;
         reserve_drop_mark(&device->reserve);
-        complete_head(device, device->head_filled);
+        complete_short(device, due.failure, due.text, due.lost_frames);
         return;
     }
     WAVEHDR* header = device->queue_head;
@@ -257,7 +289,8 @@ static bool fill_reserve(WaveInDevice* device) {
     } else if (result == WAVE_SOURCE_LOST || result == WAVE_SOURCE_FAILED) {
         char text[RESERVE_TEXT_SIZE];
         describe_problem(device, text, sizeof text);
-        reserve_mark(&device->reserve, result == WAVE_SOURCE_FAILED, text);
+        reserve_mark(&device->reserve, result == WAVE_SOURCE_FAILED, text,
+                     wave_source_lost_frames(device->source));
     }
     return true;
 }
@@ -474,6 +507,7 @@ MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT header_si
     if (result == MMSYSERR_NOERROR) {
         header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
         header->dwBytesRecorded = 0;
+        drop_note(device, header);
         append(&device->queue_head, &device->queue_tail, header);
         pthread_cond_broadcast(&device->wake);
     }
@@ -540,6 +574,24 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
     if (!device) return MMSYSERR_INVALHANDLE;
     if (on_device_thread(device)) return MMSYSERR_HANDLEBUSY;
     return stop_device(device, CALL_RESET, true);
+}
+
+void describe_short_buffer(HWAVEIN handle, const WAVEHDR* header, BufferProblem* problem) {
+    problem->text[0] = '\0';
+    problem->lost_frames = LOST_FRAMES_UNKNOWN;
+    WaveInDevice* device = device_from_handle(handle);
+    if (device) {
+        pthread_mutex_lock(&device->lock);
+        for (ShortNote& note : device->notes) {
+            if (note.header != header) continue;
+            snprintf(problem->text, sizeof problem->text, "%s", note.text);
+            problem->lost_frames = note.lost_frames;
+            note.header = nullptr;
+        }
+        pthread_mutex_unlock(&device->lock);
+    }
+    /* A buffer ended short by a stop, or whose note was pushed out by newer ones. */
+    if (!problem->text[0]) waveInGetErrorTextA(MMSYSERR_ERROR, problem->text, sizeof problem->text);
 }
 
 UINT WINAPI waveInGetNumDevs(void) {

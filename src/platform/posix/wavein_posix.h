@@ -1,14 +1,19 @@
-// What the wave-input service's parts share: the description of the last audio loss, device
-// failure or stall, which becomes the text of MMSYSERR_ERROR, and of the last failed open.
+// What the wave-input service's parts share: the description of the last device failure, stall
+// or audio loss, which becomes the text of MMSYSERR_ERROR, and of the last failed open.
 #pragma once
 
 #include "platform/win32_compat.h"
 
-/* Keeps text (one line) as the latest problem of the open device. Any thread. */
-void wavein_note_problem(const char* text);
+/* Keeps text (one line) as the open device's failure, which ends it for good. Any thread. */
+void wavein_note_failure(const char* text);
 
-/* Says (stalled) or takes back that the open device has stopped delivering audio. A loss or
-   failure noted with wavein_note_problem takes precedence. Any thread. */
+/* Keeps text (one line) as the latest loss of audio of the open device. Each short buffer keeps
+   its own text as well (describe_short_buffer); this one only answers waveInGetErrorTextA. Any
+   thread. */
+void wavein_note_loss(const char* text);
+
+/* Says (stalled) or takes back that the open device has stopped delivering audio. The text of
+   MMSYSERR_ERROR is a failure's, else the stall's, else the latest loss's. Any thread. */
 void wavein_note_stall(bool stalled);
 
 /* Keeps text as what waveInGetErrorTextA gives for result, until a device is opened; "" keeps

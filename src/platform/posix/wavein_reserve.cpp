@@ -44,12 +44,13 @@ void reserve_commit(WaveReserve* reserve, uint32_t bytes) {
     reserve->written += bytes;
 }
 
-void reserve_mark(WaveReserve* reserve, bool failure, const char* text) {
+void reserve_mark(WaveReserve* reserve, bool failure, const char* text, int64_t lost_frames) {
     if (reserve->ended || reserve->mark_count == RESERVE_MARKS) return;
     ReserveMark* mark =
         &reserve->marks[(reserve->first_mark + reserve->mark_count) % RESERVE_MARKS];
     mark->position = reserve->written;
     mark->failure = failure;
+    mark->lost_frames = lost_frames;
     strncpy(mark->text, text, sizeof mark->text - 1);
     mark->text[sizeof mark->text - 1] = '\0';
     reserve->mark_count++;

@@ -14,6 +14,7 @@
 struct ReserveMark {
     uint64_t position;            /* stream byte count at which the problem lies */
     bool failure;                 /* the device failed for good (else audio was lost) */
+    int64_t lost_frames;          /* frames the loss skipped, -1 when unknown */
     char text[RESERVE_TEXT_SIZE]; /* the source's description of it */
 };
 
@@ -47,8 +48,9 @@ uint32_t reserve_free_span(WaveReserve* reserve, BYTE** dest);
 /* Accounts bytes written into the span from reserve_free_span. */
 void reserve_commit(WaveReserve* reserve, uint32_t bytes);
 
-/* Records a loss (or, with failure, the device's end) at the current write position. */
-void reserve_mark(WaveReserve* reserve, bool failure, const char* text);
+/* Records a loss of lost_frames (-1: unknown) or, with failure, the device's end at the current
+   write position. */
+void reserve_mark(WaveReserve* reserve, bool failure, const char* text, int64_t lost_frames);
 
 /* The mark at the read position, when the next thing to take is a problem, else null. */
 const ReserveMark* reserve_due_mark(const WaveReserve* reserve);

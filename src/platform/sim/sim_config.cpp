@@ -43,6 +43,20 @@ static bool parse_fault(const char* start, const char* end, SimConfig* config) {
     return true;
 }
 
+/* Parses a loss's "N" or "N:F" (buffer, frames skipped) of [start, end). */
+static bool parse_loss(const char* start, const char* end, bool middle, SimConfig* config) {
+    if (config->loss_count == SIM_MAX_LOSSES) return false;
+    const char* colon = (const char*)memchr(start, ':', (size_t)(end - start));
+    uint64_t buffer = 0, gap = 0;
+    if (!parse_number(start, colon ? colon : end, 0x7FFFFFFFu, &buffer)) return false;
+    if (colon && !parse_number(colon + 1, end, 0x7FFFFFFFu, &gap)) return false;
+    SimLoss* loss = &config->losses[config->loss_count++];
+    loss->buffer = buffer;
+    loss->middle = middle;
+    loss->gap = colon ? (int64_t)gap : SIM_NEVER;
+    return true;
+}
+
 /* Applies one key=value item of [start, end). */
 static bool parse_item(const char* start, const char* end, SimConfig* config) {
     const char* equals = (const char*)memchr(start, '=', (size_t)(end - start));
@@ -53,6 +67,8 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         return strlen(key) == key_length && memcmp(key, start, key_length) == 0;
     };
     if (key_is("fail")) return parse_fault(value, end, config);
+    if (key_is("lose_after") || key_is("short"))
+        return parse_loss(value, end, key_is("short"), config);
     uint64_t n = 0;
     if (!parse_number(value, end, 0x7FFFFFFFu, &n)) return false;
     if (key_is("speed")) {
@@ -65,16 +81,14 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         config->open_result = (MMRESULT)n;
     } else if (key_is("stall_after")) {
         config->stall_after = (int64_t)n;
+    } else if (key_is("interrupt_after")) {
+        config->interrupt_after = (int64_t)n;
     } else if (key_is("die_after")) {
         config->die_after = (int64_t)n;
     } else if (key_is("gap")) {
         config->gap_frames = (int64_t)n;
     } else if (key_is("overrun") && n > 0) {
         config->overrun_ms = (unsigned)n;
-    } else if ((key_is("lose_after") || key_is("short")) && config->loss_count < SIM_MAX_LOSSES) {
-        config->losses[config->loss_count].buffer = n;
-        config->losses[config->loss_count].middle = key_is("short");
-        config->loss_count++;
     } else {
         return false;
     }
@@ -88,6 +102,7 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
     config->buffers_per_second = 10;
     config->stall_after = SIM_NEVER;
     config->die_after = SIM_NEVER;
+    config->interrupt_after = SIM_NEVER;
     config->gap_frames = SIM_NEVER;
     if (error_size > 0) error[0] = '\0';
     if (!text || !*text || (!strchr(text, '=') && strchr(text, '/'))) return true;

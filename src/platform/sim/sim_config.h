@@ -22,6 +22,7 @@ struct SimFault {
 struct SimLoss {
     uint64_t buffer; /* the loss lies at the start of this buffer (counted from 0)... */
     bool middle;     /* ...or in its middle */
+    int64_t gap;     /* frames it skips, or SIM_NEVER for the gap= length */
 };
 
 struct SimConfig {
@@ -31,6 +32,7 @@ struct SimConfig {
     MMRESULT open_result;            /* what opening returns */
     int64_t stall_after;             /* buffers delivered before the flow stops, or SIM_NEVER */
     int64_t die_after;               /* buffers delivered before the device fails, or SIM_NEVER */
+    int64_t interrupt_after;         /* buffers delivered before SIGINT is sent, or SIM_NEVER */
     int64_t gap_frames;              /* frames skipped by a loss, or SIM_NEVER for 0.8 s */
     unsigned overrun_ms;             /* audio the device holds unread; 0 = any amount */
     SimLoss losses[SIM_MAX_LOSSES];  /* scripted losses, as given */

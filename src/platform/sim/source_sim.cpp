@@ -36,13 +36,16 @@
 //     bps=B              buffers a second, as the program's -#b switch (default 10)
 //     open=CODE          opening fails with MMRESULT CODE (nonzero)
 //     stall_after=N      after N buffers the device delivers nothing more (reads return 0)
-//     lose_after=N       audio is lost where buffer N begins: that read returns
-//                        WAVE_SOURCE_LOST, and the frame count then jumps by the gap, so
-//                        buffer N comes back with 0 bytes
-//     short=K            audio is lost in the middle of buffer K (at its first frame plus half
+//     lose_after=N[:F]   audio is lost where buffer N begins: that read returns
+//                        WAVE_SOURCE_LOST, and the frame count then jumps by the gap (F frames
+//                        when given), so buffer N comes back with 0 bytes
+//     short=K[:F]        audio is lost in the middle of buffer K (at its first frame plus half
 //                        its frames, rounded down), so buffer K comes back half full
-//     gap=F              frames each loss skips (default 4/5 of the rate: 0.8 s)
+//     gap=F              frames a loss skips when it gives no length of its own (default 4/5
+//                        of the rate: 0.8 s)
 //     die_after=N        after N buffers the device fails for good (WAVE_SOURCE_FAILED)
+//     interrupt_after=N  after N buffers the device sends the process SIGINT, once, as Ctrl+C
+//                        would: a stop at a known point of the audio
 //     overrun=MS         the device holds at most MS ms of unread audio (paced only): a reader
 //                        further behind loses everything held (WAVE_SOURCE_LOST) and goes on
 //                        with the newest frame (default: the device holds any amount)
@@ -53,9 +56,9 @@
 //                        calls are counted per open device; may be given up to 16 times
 //
 //   lose_after and short may be given up to 8 times together; of the other keys the last one
-//   given counts. Problem texts (the text of MMSYSERR_ERROR once the buffer has come back
-//   short): "Input overran: audio was lost (X.X s)" with the seconds skipped, and "Input
-//   device failed: the device stopped working". After a stall the wave-input service itself
+//   given counts. Problem texts (a short buffer's, describe_short_buffer): "Input overran: audio
+//   was lost (X.X s)" with the seconds skipped (and the frames skipped as its length), and
+//   "Input device failed: the device stopped working". After a stall the wave-input service itself
 //   says "The input device stopped delivering audio." once a second has passed without audio.
 //
 //   Example: WAVTAP_SIM=speed=20,stall_after=37,fail=add:51:11
@@ -70,7 +73,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <csignal>
 #include <new>
+#include <unistd.h>
 
 #include "platform/posix/monotonic_clock.h"
 #include "platform/posix/wave_source.h"
@@ -94,12 +99,15 @@ struct WaveSource {
     uint64_t pace_base;    /* consumed when the pace last began */
     timespec pace_start;   /* when the pace last began (monotonic) */
     uint64_t losses[SIM_MAX_LOSSES]; /* delivered counts where scripted losses lie, ascending */
+    uint64_t gaps[SIM_MAX_LOSSES];   /* frames each of them skips */
     unsigned loss_count;             /* entries in losses */
     unsigned next_loss;              /* the first loss still to come */
-    uint64_t gap;                    /* frames a scripted loss skips */
+    uint64_t gap;                    /* frames a scripted loss without a length skips */
     uint64_t stall_at;               /* delivered count where the flow stops, or NO_FRAME */
     uint64_t die_at;                 /* delivered count where the device fails, or NO_FRAME */
+    uint64_t interrupt_at;           /* delivered count where SIGINT goes out, or NO_FRAME */
     char problem[160];               /* the last loss or failure */
+    int64_t lost_frames;             /* frames the last loss skipped, -1 after a failure */
     std::atomic<bool> interrupted;   /* wave_source_interrupt was called: the wait ends */
 };
 
@@ -157,10 +165,15 @@ static void place_losses(WaveSource* source) {
                                         config->losses[i].buffer + 1) -
                    at) /
                   2;
+        uint64_t gap =
+            config->losses[i].gap == SIM_NEVER ? source->gap : (uint64_t)config->losses[i].gap;
         unsigned j = source->loss_count++;
-        for (; j > 0 && source->losses[j - 1] > at; j--)
+        for (; j > 0 && source->losses[j - 1] > at; j--) {
             source->losses[j] = source->losses[j - 1];
+            source->gaps[j] = source->gaps[j - 1];
+        }
         source->losses[j] = at;
+        source->gaps[j] = gap;
     }
 }
 
@@ -191,6 +204,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
                                                  : (uint64_t)config.gap_frames;
     source->stall_at = buffer_frame(&config, source->rate, config.stall_after);
     source->die_at = buffer_frame(&config, source->rate, config.die_after);
+    source->interrupt_at = buffer_frame(&config, source->rate, config.interrupt_after);
     place_losses(source);
     *result = source;
     return MMSYSERR_NOERROR;
@@ -266,6 +280,7 @@ static void sleep_ms(WaveSource* source, uint32_t milliseconds) {
 
 static int32_t report_loss(WaveSource* source, uint64_t frames) {
     source->skipped += frames;
+    source->lost_frames = (int64_t)frames;
     snprintf(source->problem, sizeof source->problem, "Input overran: audio was lost (%.1f s)",
              (double)frames / source->rate);
     return WAVE_SOURCE_LOST;
@@ -317,12 +332,12 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     uint64_t next_loss =
         source->next_loss < source->loss_count ? source->losses[source->next_loss] : NO_FRAME;
     if (source->delivered == next_loss) {
-        source->next_loss++;
-        return report_loss(source, source->gap);
+        return report_loss(source, source->gaps[source->next_loss++]);
     }
     if (source->delivered >= source->die_at) {
         snprintf(source->problem, sizeof source->problem,
                  "Input device failed: the device stopped working");
+        source->lost_frames = -1;
         return WAVE_SOURCE_FAILED;
     }
     if (source->delivered >= source->stall_at) {
@@ -332,6 +347,8 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     frames = smaller(frames, next_loss - source->delivered);
     frames = smaller(frames, source->die_at - source->delivered);
     frames = smaller(frames, source->stall_at - source->delivered);
+    if (source->interrupt_at > source->delivered)
+        frames = smaller(frames, source->interrupt_at - source->delivered);
     if (source->config.speed > 0) {
         uint64_t held = produced_frames(source, monotonic_now()) - source->consumed;
         uint64_t capacity = (uint64_t)source->rate * source->config.overrun_ms / 1000;
@@ -349,6 +366,7 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     fill_frames(source, static_cast<BYTE*>(dest), frames);
     source->delivered += frames;
     source->consumed += frames;
+    if (source->delivered == source->interrupt_at) kill(getpid(), SIGINT);
     return (int32_t)(frames * source->frame_bytes);
 }
 
@@ -358,6 +376,10 @@ void wave_source_interrupt(WaveSource* source) {
 
 void wave_source_describe_problem(WaveSource* source, char* text, size_t text_size) {
     snprintf(text, text_size, "%s", source->problem);
+}
+
+int64_t wave_source_lost_frames(WaveSource* source) {
+    return source->lost_frames;
 }
 
 MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsigned n) {

@@ -1,0 +1,54 @@
+// The capture's "***" lines and the end of the progress line, each line on a line of its own.
+#include "capture/messages.h"
+
+#include <cstdio>
+
+#include "capture/levels.h"
+#include "settings/settings.h"
+
+void end_progress_line(void) {
+    LevelAccumulators& acc = level_accumulators;
+    if (!acc.line_open) return;
+    fputs("\n", stderr);
+    fflush(stderr);
+    acc.line_open = 0;
+}
+
+void print_capture_error_line(const char* label, const char* text) {
+    end_progress_line();
+    fprintf(stderr, "*** Capture error during %s: %s\n", label, text);
+}
+
+void print_keyboard_abort(void) {
+    end_progress_line();
+    fprintf(stderr, "*** Keyboard abort -- truncating output...\n");
+}
+
+/* Writes frames as hours:minutes:seconds.hundredths into text. */
+static void format_position(uint64_t frames, char* text, size_t size) {
+    uint32_t rate = recording_settings.format.nSamplesPerSec;
+    uint64_t hundredths = frames * 100 / rate;
+    snprintf(text, size, "%u:%02u:%02u.%02u", (unsigned)(hundredths / 360000),
+             (unsigned)(hundredths / 6000 % 60), (unsigned)(hundredths / 100 % 60),
+             (unsigned)(hundredths % 100));
+}
+
+void print_audio_lost(uint64_t frames, const char* path, const char* text) {
+    char position[32];
+    format_position(frames, position, sizeof position);
+    end_progress_line();
+    fprintf(stderr, "*** Audio lost after %s of the take, at the end of %s: %s\n", position, path,
+            text);
+}
+
+void print_take_goes_on(const char* path) {
+    end_progress_line();
+    fprintf(stderr, "*** The take goes on in %s\n", path);
+}
+
+void print_loss_summary(uint32_t losses, uint32_t unmeasured, uint64_t lost_frames) {
+    end_progress_line();
+    fprintf(stderr, "*** %u %s in the take, %s%.1f s of audio lost in all\n", losses,
+            losses == 1 ? "loss" : "losses", unmeasured > 0 ? "more than " : "",
+            (double)lost_frames / recording_settings.format.nSamplesPerSec);
+}

@@ -1,0 +1,26 @@
+// The capture's messages on standard error: every line that starts with "***", and the end of
+// the progress line that they interrupt.
+#pragma once
+
+#include <cstdint>
+
+/* Ends the progress line on the screen, if there is one, so that what is written next starts
+   on a line of its own. */
+void end_progress_line(void);
+
+/* "*** Capture error during LABEL: TEXT", label naming what failed and text saying why. */
+void print_capture_error_line(const char* label, const char* text);
+
+/* "*** Keyboard abort -- truncating output...", at a stop request. */
+void print_keyboard_abort(void);
+
+/* "*** Audio lost after POSITION of the take, at the end of PATH: TEXT", for a loss after
+   `frames` frames of the take, at the end of the part at path; text is the device's. */
+void print_audio_lost(uint64_t frames, const char* path, const char* text);
+
+/* "*** The take goes on in PATH", after a loss. */
+void print_take_goes_on(const char* path);
+
+/* "*** N loss(es) in the take, [more than ]X.X s of audio lost in all", lost_frames being the
+   frames measured and unmeasured the losses whose length is not known. */
+void print_loss_summary(uint32_t losses, uint32_t unmeasured, uint64_t lost_frames);
