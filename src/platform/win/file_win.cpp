@@ -145,6 +145,30 @@ static bool same_file(LockHolder held, LockHolder candidate) {
            other.nFileIndexHigh == mine.nFileIndexHigh && other.nFileIndexLow == mine.nFileIndexLow;
 }
 
+/* The errno value that says what the Windows error code says, for the output's reason line. */
+static int errno_of_system_error(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+        return ENOENT;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+        return EINVAL;
+    case ERROR_WRITE_PROTECT:
+        return EROFS;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    default:
+        return EACCES;
+    }
+}
+
 int lock_output_file(const char* path, bool* created) {
     *created = false;
     free_newest_lock_slot(&file_layer.locks, release_lock);
@@ -154,7 +178,7 @@ int lock_output_file(const char* path, bool* created) {
         CreateFileW(wide_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
-        errno = EACCES;
+        errno = errno_of_system_error(GetLastError());
         return -1;
     }
     *created = GetLastError() != ERROR_ALREADY_EXISTS;
