@@ -126,11 +126,8 @@ typedef struct wavehdr_tag {
 #define SPEAKER_SIDE_LEFT 0x200u
 #define SPEAKER_SIDE_RIGHT 0x400u
 #define WAVE_MAPPER ((UINT)-1)
-#define CALLBACK_NULL 0x00000000u
 #define CALLBACK_FUNCTION 0x00030000u
 
-#define WIM_OPEN 0x3BE
-#define WIM_CLOSE 0x3BF
 #define WIM_DATA 0x3C0
 
 #define WHDR_DONE 0x00000001u
@@ -140,12 +137,10 @@ typedef struct wavehdr_tag {
 #define MMSYSERR_NOERROR 0
 #define MMSYSERR_ERROR 1
 #define MMSYSERR_BADDEVICEID 2
-#define MMSYSERR_NOTENABLED 3
 #define MMSYSERR_ALLOCATED 4
 #define MMSYSERR_INVALHANDLE 5
 #define MMSYSERR_NODRIVER 6
 #define MMSYSERR_NOMEM 7
-#define MMSYSERR_NOTSUPPORTED 8
 #define MMSYSERR_BADERRNUM 9
 #define MMSYSERR_INVALFLAG 10
 #define MMSYSERR_INVALPARAM 11
@@ -154,7 +149,6 @@ typedef struct wavehdr_tag {
 #define WAVERR_BADFORMAT 32
 #define WAVERR_STILLPLAYING 33
 #define WAVERR_UNPREPARED 34
-#define WAVERR_SYNC 35
 
 /* The device callback: hwi, message (WIM_*), the dwInstance given to waveInOpen, and for
    WIM_DATA the finished WAVEHDR in param1. Runs on the device's thread, never with a lock of the

@@ -66,7 +66,7 @@ static const char* standard_text(MMRESULT result) {
         return "Undefined external error.";
     case MMSYSERR_BADDEVICEID:
         return "A device ID has been used that is out of range for your system.";
-    case MMSYSERR_NOTENABLED:
+    case 3:
         return "The driver was not enabled.";
     case MMSYSERR_ALLOCATED:
         return "The specified device is already in use. Wait until it is free, and then try "
@@ -78,7 +78,7 @@ static const char* standard_text(MMRESULT result) {
     case MMSYSERR_NOMEM:
         return "Not enough memory available for this task. Quit one or more applications to "
                "increase available memory, and then try again.";
-    case MMSYSERR_NOTSUPPORTED:
+    case 8:
         return "This function is not supported. Use the Capabilities function to determine "
                "which functions and messages the driver supports.";
     case MMSYSERR_BADERRNUM:
@@ -117,7 +117,7 @@ static const char* standard_text(MMRESULT result) {
     case WAVERR_UNPREPARED:
         return "The wave header was not prepared. Use the Prepare function to prepare the "
                "header, and then try again.";
-    case WAVERR_SYNC:
+    case 35:
         return "Cannot open the device without using the WAVE_ALLOWSYNC flag. Use the flag, and "
                "then try again.";
     default:

@@ -53,7 +53,7 @@ struct WaveInDevice {
     pthread_t thread;           /* the device thread */
     WaveSource* source;         /* the audio source, owned */
     uint32_t frame_bytes;       /* nBlockAlign of the open format */
-    LPWAVEINPROC callback;      /* the caller's callback, or null for CALLBACK_NULL */
+    LPWAVEINPROC callback;      /* the caller's callback */
     DWORD_PTR instance;         /* passed back to the callback */
     WAVEHDR* queue_head;        /* added buffers not yet completed, linked through lpNext */
     WAVEHDR* queue_tail;        /* last added buffer */
@@ -114,8 +114,7 @@ static bool on_device_thread(WaveInDevice* device) {
 }
 
 static void deliver(WaveInDevice* device, UINT message, DWORD_PTR param1) {
-    if (device->callback)
-        device->callback(reinterpret_cast<HWAVEIN>(device), message, device->instance, param1, 0);
+    device->callback(reinterpret_cast<HWAVEIN>(device), message, device->instance, param1, 0);
 }
 
 /* ---- the buffer queue (lock held) ------------------------------------------------------- */
@@ -314,7 +313,6 @@ static bool device_step(WaveInDevice* device) {
 
 static void* device_thread(void* argument) {
     WaveInDevice* device = static_cast<WaveInDevice*>(argument);
-    deliver(device, WIM_OPEN, 0);
     pthread_mutex_lock(&device->lock);
     for (;;) {
         if (device->hold) {
@@ -328,7 +326,6 @@ static void* device_thread(void* argument) {
         }
     }
     pthread_mutex_unlock(&device->lock);
-    deliver(device, WIM_CLOSE, 0);
     return nullptr;
 }
 
@@ -394,10 +391,9 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device_id, LPCWAVEFORMATEX for
     if (!handle || !format) return MMSYSERR_INVALPARAM;
     *handle = nullptr;
     DWORD callback_type = flags & CALLBACK_TYPE_MASK;
-    if ((flags & ~CALLBACK_TYPE_MASK) != 0 ||
-        (callback_type != CALLBACK_NULL && callback_type != CALLBACK_FUNCTION))
+    if ((flags & ~CALLBACK_TYPE_MASK) != 0 || callback_type != CALLBACK_FUNCTION)
         return MMSYSERR_INVALFLAG;
-    if (callback_type == CALLBACK_FUNCTION && !callback) return MMSYSERR_INVALPARAM;
+    if (!callback) return MMSYSERR_INVALPARAM;
     if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
 
     WaveInDevice* device = new (std::nothrow) WaveInDevice();
@@ -410,8 +406,7 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device_id, LPCWAVEFORMATEX for
     pthread_cond_init(&device->wake, nullptr);
     pthread_cond_init(&device->idle, nullptr);
     device->frame_bytes = format->nBlockAlign;
-    if (callback_type == CALLBACK_FUNCTION)
-        device->callback = reinterpret_cast<LPWAVEINPROC>(callback);
+    device->callback = reinterpret_cast<LPWAVEINPROC>(callback);
     device->instance = instance;
 
     MMRESULT result = wave_source_open(device_id, format, &device->source);
