@@ -181,8 +181,8 @@ run() {
     timeout -k 5 "$RUN_LIMIT" "$@" >"$out" 2>stderr </dev/null
     status=$?
     set -e
-    [ $status -ne 124 ] && [ $status -ne 137 ] || fail "still running after $RUN_LIMIT s: $*; stderr: $(cat -A stderr)"
-    no_sanitizer_report "$*"
+    { [ $status -ne 124 ] && [ $status -ne 137 ] || fail "still running after $RUN_LIMIT s: $*; stderr: $(cat -A stderr)"; } &&
+        no_sanitizer_report "$*"
 }
 
 # no_sanitizer_report WHAT: $status is not the sanitizers' and ./stderr holds no report.
