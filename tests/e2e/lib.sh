@@ -107,7 +107,7 @@ found_sanitizer_report() {
 # The case's own output and every stderr it kept: a sanitizer report there fails the case.
 case_sanitizer_report() {
     local files
-    mapfile -t files < <(find "$SCRATCH/case" \( -name stderr -o -name '*stderr' -o -name must-fail.out \) -type f 2>/dev/null)
+    mapfile -t files < <(find "$SCRATCH/case" \( -name '*stderr' -o -name must-fail.out \) -type f 2>/dev/null)
     found_sanitizer_report "$SCRATCH/log" "${files[@]+"${files[@]}"}"
 }
 
