@@ -13,9 +13,24 @@ if ! dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q 'instal
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq libbenchmark-dev >/dev/null
 fi
 
+# quietly COMMAND...: runs COMMAND with its output kept; when it fails, the output is shown on
+# standard error and the script ends with status 1.
+quietly() {
+    local log status=0
+    log=$(mktemp /tmp/wavtap-levels-build.XXXXXX)
+    "$@" >"$log" 2>&1 || status=$?
+    if [ $status -ne 0 ]; then
+        cat "$log" >&2
+        rm -f "$log"
+        echo "bench/levels.sh: failed (status $status): $*" >&2
+        exit 1
+    fi
+    rm -f "$log"
+}
+
 dir=${WAVTAP_BENCH_DIR:-build-bench}
-cmake -S . -B "$dir" -G Ninja -DWAVTAP_BENCH=ON -DWAVTAP_TESTS=OFF >/dev/null
-cmake --build "$dir" --target levels_bench >/dev/null
+quietly cmake -S . -B "$dir" -G Ninja -DWAVTAP_BENCH=ON -DWAVTAP_TESTS=OFF
+quietly cmake --build "$dir" --target levels_bench
 "$dir/bench/levels_bench" --benchmark_min_time=0.5 --benchmark_format=json "$@" 2>/dev/null |
     python3 -c '
 import json, sys

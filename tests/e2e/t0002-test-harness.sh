@@ -92,12 +92,93 @@ test_expect_success 'test_when_finished runs after a failing body, last register
 
 test_expect_success 'a case whose prerequisite is missing is skipped; one that is set runs' '
     sub_script "test_set_prereq HAVE
+    test_lacks_prereq WHY \"it needs root\"
     test_expect_success HAVE \"runs\" \"touch \$OUT/ran\"
-    test_expect_success MISSING \"skipped\" \"touch \$OUT/skipped\"" &&
+    test_expect_success MISSING \"skipped\" \"touch \$OUT/skipped\"
+    test_expect_success WHY \"skipped too\" \"touch \$OUT/skipped\"" &&
     test_status 0 &&
     grep -q "^ok - # skip skipped (missing MISSING)" stdout &&
-    test -e ran && test ! -e skipped
+    test -e ran && test ! -e skipped &&
+    sed -n "/^1 passed, 0 failed, 2 skipped$/,\$p" stdout >summary &&
+    test_file_is summary "1 passed, 0 failed, 2 skipped
+# skipped: skipped (missing MISSING)
+# skipped: skipped too (missing WHY: it needs root)
+"
 '
+
+# A program that prints the start and the summary of an AddressSanitizer report and exits with
+# the status given.
+export FAKE_SANITIZER=$SCRATCH/fake-sanitizer
+printf '%s\n' '#!/bin/sh' \
+    'echo "==4242==ERROR: AddressSanitizer: heap-use-after-free on address 0x602000000010" >&2' \
+    'echo "SUMMARY: AddressSanitizer: heap-use-after-free take.cpp:12 in write_take" >&2' \
+    'exit "$1"' >"$FAKE_SANITIZER"
+chmod +x "$FAKE_SANITIZER"
+
+# sub_case BODY: a test script of one case "case" with BODY (no single quote in it), run.
+sub_case() {
+    printf '. "%s/tests/e2e/lib.sh"\ntest_expect_success "case" '"'%s'"'\ntest_done\n' \
+        "$WAVTAP_SOURCE_DIR" "$1" >sub.sh &&
+        run bash sub.sh
+}
+
+# Rows: what the harness says of a case ("ok" or "not ok") | the case's body. A program killed
+# by a signal or that cannot run is no expected failure; a sanitizer's report or status fails
+# the case whatever status it expected, wherever its stderr went; a poll that never comes true
+# and a failing clean-up fail the case.
+while IFS='|' read -r verdict sub_body; do
+    test_expect_success "the harness says $verdict to: $sub_body" '
+        sub_case "$sub_body" &&
+        { grep -qx "$verdict - case" stdout || fail "$(cat stdout)"; }
+    '
+done <<'EOT'
+not ok|test_must_fail sh -c "kill -SEGV \$\$"
+not ok|test_must_fail sh -c "kill -TERM \$\$"
+not ok|test_must_fail sh -c "exit 126"
+not ok|test_must_fail ./no-such-program
+not ok|test_must_fail "$FAKE_SANITIZER" 86
+not ok|test_must_fail "$FAKE_SANITIZER" 1
+ok|test_must_fail sh -c "exit 1"
+ok|test_must_fail sh -c "exit 255"
+not ok|run "$FAKE_SANITIZER" 1 && test_status 1
+not ok|run "$FAKE_SANITIZER" 86
+not ok|in_background "$FAKE_SANITIZER" 1 2>stderr && wait_job $pid 10 && test_status 1
+not ok|{ "$FAKE_SANITIZER" 1 2>take.stderr || :; }
+not ok|"$FAKE_SANITIZER" 0
+ok|run sh -c "echo Input device failed >&2; exit 1" && test_status 1
+not ok|wait_until 1 false
+not ok|wait_until 1 test -e never-made
+ok|{ (sleep 0.3 && touch later) & } && wait_until 5 test -e later
+not ok|test_when_finished false
+not ok|test_when_finished "rm no-such-file" && true
+ok|test_when_finished true && test_when_finished "rm -f no-such-file"
+EOT
+
+# Recordings of the simulated device from frame 0: 8000 frames of 8-bit mono, of 16-bit mono.
+SIM=${WAVTAP_SIM_PROGRAM:?WAVTAP_SIM_PROGRAM must name wavtap-sim (ctest sets it)}
+WAVTAP_SIM=speed=0 "$SIM" "$SCRATCH/sim8" -f8000 -c1 -b8 -s1 -q 2>/dev/null
+WAVTAP_SIM=speed=0 "$SIM" "$SCRATCH/sim16" -f8000 -c1 -b16 -s1 -q 2>/dev/null
+
+# Rows: bits | the frame the file starts at | --first given to the checker | its exit status.
+# A file that starts 256 or 512 frames late is the signal's own bytes, only shifted.
+while IFS='|' read -r bits skip first verdict; do
+    test_expect_success "check_sim_signal.py on $bits bits from frame $skip with --first $first: status $verdict" '
+        python3 -c "import sys, wave
+r = wave.open(sys.argv[1]); w = wave.open(sys.argv[2], \"wb\")
+w.setparams(r.getparams()); r.readframes(int(sys.argv[3])); w.writeframes(r.readframes(4000))
+w.close()" "$SCRATCH/sim$bits.wav" cut.wav "$skip" &&
+        run python3 "$WAVTAP_SOURCE_DIR/tests/tools/check_sim_signal.py" cut.wav --first "$first" --frames 4000 &&
+        test_status "$verdict"
+    '
+done <<'EOT'
+8|0|0|0
+8|256|256|0
+8|256|0|1
+8|512|256|1
+8|1|0|1
+16|256|0|1
+16|256|256|0
+EOT
 
 test_expect_success 'test_file_is takes the expected text literally' '
     printf "100%% \\\\n\n" >file &&

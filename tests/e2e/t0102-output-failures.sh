@@ -94,8 +94,11 @@ mkdir "$SCRATCH/probe"
 if mount -t tmpfs -o size=512k tmpfs "$SCRATCH/probe" 2>/dev/null; then
     umount "$SCRATCH/probe"
     test_set_prereq TMPFS
+else
+    test_lacks_prereq TMPFS "cannot mount a tmpfs (needs root)"
 fi
 [ -n "${WAVTAP_SANITIZE:-}" ] || test_set_prereq NO_SANITIZER
+[ -z "${WAVTAP_SANITIZE:-}" ] || test_lacks_prereq NO_SANITIZER "the sanitizers need more address space than the limit"
 
 test_expect_success TMPFS 'no room on the disk fails the preparation: a new file goes, an old one stays' '
     mkdir disk &&

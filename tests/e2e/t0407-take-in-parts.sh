@@ -128,7 +128,7 @@ for signal in INT TERM; do
     test_expect_success "-s0 stopped by SIG$signal: the current part cut back, the next one gone" '
         start_recording speed=4 take -s0 -t1 &&
         wait_for_text "0:00:01" &&
-        for i in $(seq 100); do [ -e take-0003.wav ] && break; sleep 0.1; done &&
+        wait_until 10 test -e take-0003.wav &&
         kill -'"$signal"' $pid &&
         finish &&
         test_status 0 &&
@@ -142,7 +142,7 @@ done
 test_expect_success 'a part prepared ahead that was an existing file is left with no audio' '
     head -c 500000 /dev/urandom >take-0003.wav &&
     start_recording speed=4 take -q -s0 -t1 &&
-    for i in $(seq 100); do [ "$(file_size take-0003.wav)" = 176444 ] && break; sleep 0.1; done &&
+    wait_until 10 eval "[ \"\$(file_size take-0003.wav)\" = 176444 ]" &&
     kill -INT $pid &&
     finish &&
     test_status 0 &&
@@ -152,7 +152,7 @@ test_expect_success 'a part prepared ahead that was an existing file is left wit
 test_expect_success 'the part being recorded and the one prepared ahead are locked' '
     start_recording speed=1 take -q -s0 -t1 &&
     test_when_finished "kill -INT $pid" &&
-    for i in $(seq 100); do [ -e take-0003.wav ] && break; sleep 0.1; done &&
+    wait_until 10 test -e take-0003.wav &&
     for part in take-0002 take-0003; do
         record "" $part -q -s1 &&
         test_status 255 &&

@@ -12,7 +12,7 @@ pulse_script_start
 
 test_expect_success 'a process stopped for 4 s loses nothing, and the take runs to its end' '
     in_background "$WAVTAP" rec -s12 >stdout 2>stderr </dev/null &&
-    for i in $(seq 100); do grep -qF "Avg Level" stderr && break; sleep 0.1; done &&
+    wait_for_text "Avg Level" &&
     sleep 2 &&
     kill -STOP $pid &&
     sleep 4 &&

@@ -62,10 +62,8 @@ interrupted_recording() {
     shift
     "$WAVTAP" "$@" >stdout 2>stderr </dev/null &
     pid=$!
-    for _ in $(seq 200); do
-        [ "$(u32_at "$file" 44 2>/dev/null)" -gt 0 ] 2>/dev/null && break
-        sleep 0.1
-    done
+    wait_until 20 eval '[ "$(u32_at "$file" 44)" -gt 0 ]' ||
+        { kill -9 $pid; wait $pid; return 1; }
     sleep 1
     kill -INT $pid
     wait_job $pid 20
@@ -100,7 +98,7 @@ ds64_sizes_are() {
 
 test_expect_success 'a take past 4 GiB is RF64, and Ctrl+C leaves it with its true 64-bit sizes' '
     in_background "$WAVTAP" long -s24348 >stdout 2>stderr </dev/null &&
-    test_when_finished "kill -9 $pid 2>/dev/null" &&
+    test_when_finished "kill -9 $pid 2>/dev/null || :" &&
     wait_for_text "6:45:46" &&
     test "$(file_size long.wav)" = 4294987280 &&
     kill -INT $pid &&
@@ -160,10 +158,7 @@ test_expect_success 'a device number past the last device fails at the open with
 
 test_expect_success 'a second recorder on the same file is refused and touches nothing' '
     in_background "$WAVTAP" rec -s20 -q >stdout 2>first-stderr </dev/null &&
-    for _ in $(seq 200); do
-        [ "$(u32_at rec.wav 44 2>/dev/null)" -gt 0 ] 2>/dev/null && break
-        sleep 0.1
-    done &&
+    wait_until 20 eval "[ \"\$(u32_at rec.wav 44)\" -gt 0 ]" &&
     run "$WAVTAP" rec -s1 -q &&
     test_status 255 &&
     test_text_is stderr "Output file in use by another recording: rec.wav
@@ -198,16 +193,12 @@ test_expect_success 'the prompt on a console waits for a key, and Up is one' '
     { command -v tmux >/dev/null || fail "tmux is not installed"; } &&
     tmux -L $tmux_socket new-session -d -x 100 -y 10 \
         "\"$WAVTAP\" rec -s1 -p >stdout; echo \$? >rc; sleep 60" &&
-    for i in $(seq 200); do
-        pane | grep -qF "Ready to record" && break
-        sleep 0.1
-    done &&
-    { pane | grep -qF "Ready to record" || fail "no prompt on the console: $(pane)"; } &&
+    { wait_until 20 eval "pane | grep -qF \"Ready to record\"" ||
+        fail "no prompt on the console: $(pane)"; } &&
     sleep 1.5 &&
     { test ! -e rc && test "$(u32_at rec.wav 44)" = 0 || fail "recorded without a key"; } &&
     tmux -L $tmux_socket send-keys Up &&
-    for i in $(seq 200); do test -e rc && break; sleep 0.1; done &&
-    { test -e rc || fail "still running 20 s after the key: $(pane)"; } &&
+    { wait_until 20 test -e rc || fail "still running 20 s after the key: $(pane)"; } &&
     test "$(cat rc)" = 0 &&
     test "$(file_size rec.wav)" = 176444 &&
     counter_ok rec.wav
@@ -222,16 +213,12 @@ test_expect_success 'keys typed before the prompt appears do not answer it' '
     tmux -L $early_socket new-session -d -x 100 -y 10 \
         "\"$WAVTAP\" rec -s1 -p >stdout; echo \$? >rc; sleep 60" &&
     tmux -L $early_socket send-keys x y z Enter &&
-    for i in $(seq 200); do
-        early_pane | grep -qF "Ready to record" && break
-        sleep 0.1
-    done &&
-    { early_pane | grep -qF "Ready to record" || fail "no prompt on the console: $(early_pane)"; } &&
+    { wait_until 20 eval "early_pane | grep -qF \"Ready to record\"" ||
+        fail "no prompt on the console: $(early_pane)"; } &&
     sleep 1.5 &&
     { test ! -e rc && test "$(u32_at rec.wav 44)" = 0 || fail "the keys typed early answered the prompt"; } &&
     tmux -L $early_socket send-keys Up &&
-    for i in $(seq 200); do test -e rc && break; sleep 0.1; done &&
-    { test -e rc || fail "still running 20 s after the key: $(early_pane)"; } &&
+    { wait_until 20 test -e rc || fail "still running 20 s after the key: $(early_pane)"; } &&
     test "$(cat rc)" = 0 &&
     counter_ok rec.wav
 '

@@ -6,14 +6,16 @@ usage: check_sim_signal.py FILE [--first N] [--frames N]
 Checks that the header agrees with the file: a plain 44-byte header, a WAVE_FORMAT_EXTENSIBLE
 "fmt " chunk of 40 bytes (68-byte header), an RF64 header with a "ds64" chunk (80 bytes), or
 both (104 bytes); the RIFF and data sizes (from "ds64" in RF64) match the file's length, the
-format fields are consistent. Then it checks that the data are the simulated device's counter
-signal without a gap or a repeat: in frame f, channel c holds the bit pattern
-(f + c * step) mod 2^bits, with step 64, 16384, 2^21, 2^29 for 8, 16, 24, 32 bits, little-endian,
-8 bits unsigned; 32-bit float holds the 24-bit pattern read as a signed value, over 2^23.
+format fields are consistent. Then it checks that the data are the simulated device's signal
+without a gap or a repeat: in frame f, channel c holds the bit pattern (f + c * step) mod 2^bits,
+with step 16384, 2^21, 2^29 for 16, 24, 32 bits, little-endian; 32-bit float holds the 24-bit
+pattern read as a signed value, over 2^23; 8 bits hold the unsigned byte
+(frame_hash(f) + c * 64) mod 256, which tells frames 256 apart, so 8-bit data need --first.
 Prints one line:
   channels=C bits=B rate=R frames=N first=F
 (bits=32f for float) and exits 0; on any mismatch prints what is wrong and exits 1. --first and
---frames also check the first frame number and the number of frames.
+--frames also check the first frame number (modulo 2^bits with 16 bits and more) and the number
+of frames.
 """
 import argparse
 import struct
@@ -21,6 +23,29 @@ import sys
 
 PCM_GUID = bytes.fromhex("0100000000001000800000aa00389b71")
 FLOAT_GUID = bytes.fromhex("0300000000001000800000aa00389b71")
+
+
+def frame_hash(f):
+    """The 32-bit mix of frame number f whose low byte the 8-bit signal carries."""
+    x = f & 0xFFFFFFFF
+    x ^= x >> 16
+    x = (x * 0x7FEB352D) & 0xFFFFFFFF
+    x ^= x >> 15
+    x = (x * 0x846CA68B) & 0xFFFFFFFF
+    x ^= x >> 16
+    return x
+
+
+def check_8bit(samples, frames, channels, first):
+    """Fails unless the 8-bit samples are the hashed signal from frame number first on."""
+    for i in range(frames):
+        h = frame_hash(first + i)
+        for c in range(channels):
+            want = (h + c * 64) % 256
+            got = samples[i * channels + c]
+            if got != want:
+                fail("frame %d (number %d) channel %d holds %d, expected %d (gap, repeat or "
+                     "another first frame)" % (i, first + i, c, got, want))
 
 
 def fail(message):
@@ -99,8 +124,13 @@ def main():
                 fail("float sample %r is not a 24-bit value over 2^23" % v)
             samples.append(n % modulus)
     elif bits == 8:
-        modulus, step = 256, 64
-        samples = blob[header_size:]
+        if args.first is None:
+            fail("8-bit data need --first: their bytes tell the frame number only with it")
+        check_8bit(blob[header_size:], frames, channels, args.first)
+        if args.frames is not None and frames != args.frames:
+            fail("%d frames, expected %d" % (frames, args.frames))
+        print("channels=%d bits=8 rate=%d frames=%d first=%d" % (channels, rate, frames, args.first))
+        return
     else:
         modulus, step = 1 << bits, {16: 1 << 14, 24: 1 << 21, 32: 1 << 29}[bits]
         size = bits // 8

@@ -27,13 +27,25 @@ static void read_from_start(const WAVEFORMATEX* format, std::vector<BYTE>* data)
     ASSERT_EQ(data->size(), got);
 }
 
-TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
+/* The 32-bit mix of frame number f whose low byte the 8-bit signal carries, as the end-to-end
+   checker (tests/tools/check_sim_signal.py) computes it. */
+static uint32_t frame_hash(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
+TEST(SimSource, EachChannelCarriesItsFrameNumberFromItsOwnOffset) {
     struct Case {
         WORD bits;
+        bool hashed;             /* the frame number's hash rather than the number */
         uint32_t channel_offset; /* channel 1 runs this far ahead of channel 0 */
-        uint32_t wrap;           /* the count wraps here */
+        uint32_t wrap;           /* the value wraps here */
     };
-    const Case cases[] = {{16, 16384, 65536}, {8, 64, 256}};
+    const Case cases[] = {{16, false, 16384, 65536}, {8, true, 64, 256}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bits);
         WAVEFORMATEX format = pcm_format(44100, 2, c.bits);
@@ -44,9 +56,25 @@ TEST(SimSource, EachChannelCountsFramesFromItsOwnOffset) {
             for (uint32_t channel = 0; channel < 2; channel++) {
                 uint32_t at = f * format.nBlockAlign + channel * (c.bits / 8);
                 uint32_t value = c.bits == 8 ? data[at] : (uint32_t)(data[at] | data[at + 1] << 8);
-                ASSERT_EQ((f + channel * c.channel_offset) % c.wrap, value)
+                uint32_t number = c.hashed ? frame_hash(f) : f;
+                ASSERT_EQ((number + channel * c.channel_offset) % c.wrap, value)
                     << "frame " << f << " channel " << channel;
             }
+        }
+    }
+}
+
+/* A recording shifted by a multiple of 256 frames must not look like the one from frame 0:
+   every run of 8 mono 8-bit frames differs from the run 256, 512, ... frames later. */
+TEST(SimSource, EightBitFramesTellFramesAMultipleOf256Apart) {
+    WAVEFORMATEX format = pcm_format(8000, 1, 8);
+    const uint32_t frames = 8192;
+    std::vector<BYTE> data(frames);
+    ASSERT_NO_FATAL_FAILURE(read_from_start(&format, &data));
+    for (uint32_t shift = 256; shift < frames; shift += 256) {
+        for (uint32_t f = 0; f + shift + 8 <= frames; f += 8) {
+            ASSERT_NE(0, memcmp(&data[f], &data[f + shift], 8))
+                << "frame " << f << " shift " << shift;
         }
     }
 }

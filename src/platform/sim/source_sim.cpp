@@ -8,12 +8,16 @@
 //     24 bits: the packed signed little-endian sample whose bit pattern is (f + c * 2^21) mod
 //              2^24
 //     16 bits: the signed little-endian sample whose bit pattern is (f + c * 16384) mod 65536
-//      8 bits: the unsigned byte (f + c * 64) mod 256
+//      8 bits: the unsigned byte (h(f) + c * 64) mod 256, where h(f) is the low byte of the
+//              32-bit mix of f mod 2^32: x ^= x >> 16; x *= 0x7feb352d; x ^= x >> 15;
+//              x *= 0x846ca68b; x ^= x >> 16
 //     float:   the 24-bit sample's value over 2^23, exact in a 32-bit float (-1.0 up to 1.0)
-//   so each channel is a counter that goes up by one per frame. Audio that arrives in order
-//   climbs by exactly 1 per frame; a gap or a repeat breaks the count (a gap of a multiple of
-//   2^24 frames, 65536 with 16 bits or 256 with 8 bits, would not show; the default gap does).
-//   A stop and a new start go on with the next frame number.
+//   so with 16 bits and more each channel is a counter that goes up by one per frame: audio
+//   that arrives in order climbs by exactly 1 per frame, and a gap or a repeat breaks the count
+//   (a gap of a multiple of 2^24 frames, or 65536 with 16 bits, would not show; the default
+//   gap does). An 8-bit counter would wrap every 256 frames, so 8-bit frames carry a byte of a
+//   hash of their number instead, which a checker told the first frame recomputes: any shift
+//   shows within a few frames. A stop and a new start go on with the next frame number.
 //
 // PACING
 //   Frames become available at speed times the sample rate, measured from the start, in
@@ -286,11 +290,22 @@ static int32_t report_loss(WaveSource* source, uint64_t frames) {
     return WAVE_SOURCE_LOST;
 }
 
+/* The 32-bit mix of frame number f (mod 2^32) whose low byte the 8-bit signal carries. */
+static uint32_t frame_hash(uint64_t f) {
+    uint32_t x = (uint32_t)f;
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
 /* The bit pattern of channel c in frame f for samples of bytes bytes (float: 4). */
 static uint32_t sample_pattern(uint64_t f, unsigned c, unsigned bytes, bool float_samples) {
     switch (float_samples ? 3 : bytes) {
     case 1:
-        return (uint32_t)((f + c * 64) & 0xFF);
+        return (frame_hash(f) + c * 64) & 0xFF;
     case 2:
         return (uint32_t)((f + c * 16384) & 0xFFFF);
     case 3:
