@@ -12,6 +12,7 @@
 #include "platform/file_services.h"
 #include "platform/path.h"
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 #include "wave/output_file.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
@@ -188,6 +189,7 @@ static void switch_part(uint32_t completed, uint64_t data_size) {
     TakeParts& t = take_parts;
     DiskWriteBuffer& out = disk_write_buffer;
     t.recorded += data_size / recording_settings.format.nBlockAlign;
+    settle_output();
     flush_output();
     fclose(out.stream);
     out.stream = t.next.stream;
@@ -198,7 +200,7 @@ static void switch_part(uint32_t completed, uint64_t data_size) {
     t.number++;
     t.first_buffer = completed;
     t.buffers = t.next.buffers;
-    emit_wave_header((int32_t)t.buffers);
+    begin_durable_output((int32_t)t.buffers);
 }
 
 PartStep part_after_buffer(uint32_t completed) {

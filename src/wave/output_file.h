@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 
-/* Allocates the write buffer, stages the full-length header in it, completes output_path with
-   ".wav" where it has no extension, and opens the output at its final length with its blocks
-   reserved where the file system can, positioned at offset 0 ("-" is standard output in binary
-   mode, and the header is rewritable only where rewritable_offset says). The file is locked for
+/* Allocates the write buffer, completes output_path with ".wav" where it has no extension, and
+   opens the output at its final length with its blocks reserved where the file system can,
+   positioned at offset 0 ("-" is standard output in binary mode, and the header is rewritable
+   only where rewritable_offset says); then stages the header as begin_durable_output says (for
+   no audio where it is kept true, full-length otherwise). The file is locked for
    the rest of the process before anything is changed; a second recorder is refused. A failed
    preparation removes a file this run created. The stream has no buffer of its own: each staged
    write reaches the system at once. Returns only on success; every failure ends the process with
@@ -24,7 +25,9 @@ enum PrepareResult {
 };
 
 /* Locks path for the rest of the process, opens it without a stream buffer (reused in place when
-   it exists) and gives it target bytes with its blocks reserved, positioned at offset 0. Sets
+   it exists), writes the header for no audio at its start (synced when reused), gives it target
+   bytes with its blocks reserved and a reused file's earlier bytes zeroed where the file system
+   can, positioned at offset 0. Sets
    *created when this call created the file; a failure after that removes it again. Used for the
    output and for every part of a take in parts. Main thread. */
 PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stream, bool* created);
@@ -33,6 +36,7 @@ PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stre
 [[noreturn]] void preparation_failed(const char* path);
 
 /* Writes out the staged bytes, then rewrites the output's header (at its header_offset) for
-   data_size bytes of audio and cuts the file to match. Where the header cannot be rewritten (a
+   data_size bytes of audio and cuts the file to match (with cut_back_durable's syncs where the
+   header is kept true). Where the header cannot be rewritten (a
    pipe, a terminal, append mode) the output stays as written. Main thread. */
 void rewrite_output_header(uint64_t data_size);

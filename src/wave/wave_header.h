@@ -7,6 +7,7 @@
 #define WAVE_HEADER_SIZE 44     /* the plain header: a 16-byte "fmt " chunk, no "ds64" */
 #define FMT_EXTENSIBLE_EXTRA 24 /* cbSize, valid bits, channel mask and sub-format GUID */
 #define DS64_CHUNK_SIZE 36      /* "ds64", its size, three 64-bit sizes and a table length */
+#define WAVE_HEADER_SIZE_MAX (WAVE_HEADER_SIZE + FMT_EXTENSIBLE_EXTRA + DS64_CHUNK_SIZE)
 
 /* How a recording is cut into capture buffers, at rate frames a second and per_second buffers a
    second: every buffer holds rate / per_second frames, and the first buffer of every second
@@ -41,3 +42,7 @@ uint64_t emit_wave_header(int32_t buffer_count);
 /* The same header for data_size bytes of audio (a part cut at a loss keeps the whole frames
    before it). Returns data_size + the header size. */
 uint64_t emit_wave_header_bytes(uint64_t data_size);
+
+/* The same header for data_size bytes of audio, built into bytes (WAVE_HEADER_SIZE_MAX bytes)
+   instead of the output. Returns its length, wave_header_size(). */
+uint32_t wave_header_image(uint64_t data_size, unsigned char* bytes);

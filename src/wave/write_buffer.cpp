@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/fatal.h"
+#include "wave/durable_header.h"
 #include "settings/settings.h"
 
 DiskWriteBuffer disk_write_buffer;
@@ -17,6 +18,7 @@ static void write_pending(void) {
     if (written != (size_t)out.pending)
         fatal_error("Error writing to file: %s\n", recording_settings.output_path);
     out.pending = 0;
+    note_output_written(written);
 }
 
 void buffered_write(const void* source, int32_t length) {

@@ -13,6 +13,7 @@
 #include "platform/posix/file_posix.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
+#include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
 namespace {
@@ -213,7 +214,15 @@ TEST_F(OpenOutput, PreparesTheTrueLengthOnBothSidesOfTheRiffLimit) {
         EXPECT_EQ(file_size(), (off_t)c.length);
         EXPECT_EQ(std::string(disk_write_buffer.buffer, 4), c.kind);
         EXPECT_EQ(disk_write_buffer.pending, c.kind[1] == 'F' ? 80 : 44);
-        EXPECT_EQ(staged_riff_size(), c.riff_size);
+        /* The staged header counts no audio yet; the one for the full take has the true size. */
+        const uint32_t header_size = (uint32_t)disk_write_buffer.pending;
+        EXPECT_EQ(staged_riff_size(), c.kind[1] == 'F' ? 0xFFFFFFFFu : header_size - 8);
+        unsigned char full[WAVE_HEADER_SIZE_MAX];
+        ASSERT_EQ(wave_header_image(c.length - header_size, full), header_size);
+        EXPECT_EQ(std::string((const char*)full, 4), c.kind);
+        EXPECT_EQ((uint32_t)full[4] | (uint32_t)full[5] << 8 | (uint32_t)full[6] << 16 |
+                      (uint32_t)full[7] << 24,
+                  c.riff_size);
         fclose(disk_write_buffer.stream);
         release_output_buffer();
     }

@@ -1,5 +1,6 @@
 // The runtime file services on POSIX systems: 64-bit sizes and offsets through stat, fstat,
-// fseeko, ftello, ftruncate and posix_fallocate, the output's lock through flock.
+// fseeko, ftello, ftruncate and posix_fallocate, the output's lock through flock, the header's
+// positioned writes, syncs and zeroed ranges through pwrite, fdatasync and fallocate.
 #define _FILE_OFFSET_BITS 64
 #include "platform/posix/file_posix.h"
 
@@ -19,8 +20,22 @@ static int system_fstat(int fd, struct stat* status) {
     return fstat(fd, status);
 }
 
+/* fallocate's zeroing mode, where the system has it; elsewhere nothing is supported. */
+static int system_zero_range(int fd, off_t offset, off_t length) {
+#ifdef FALLOC_FL_ZERO_RANGE
+    return fallocate(fd, FALLOC_FL_ZERO_RANGE, offset, length);
+#else
+    (void)fd;
+    (void)offset;
+    (void)length;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
 const FileSystemCalls system_file_calls = {
-    system_stat, system_fstat, fseeko, ftello, ftruncate, posix_fallocate,
+    system_stat, system_fstat,      fseeko, ftello, ftruncate, posix_fallocate, pwrite,
+    fdatasync,   system_zero_range,
 };
 
 FileSystemCalls file_system_calls = system_file_calls;
@@ -153,4 +168,52 @@ int lock_output_file(const char* path, bool* created) {
     }
     output_lock_fds[OUTPUT_LOCKS - 1] = fd; /* open until let go or the process ends */
     return 0;
+}
+
+int write_stream_at(FILE* stream, int64_t offset, const void* bytes, size_t length) {
+    const char* from = (const char*)bytes;
+    while (length > 0) {
+        ssize_t written = file_system_calls.write_at(fileno(stream), from, length, (off_t)offset);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = EIO;
+            return -1;
+        }
+        from += written;
+        offset += written;
+        length -= (size_t)written;
+    }
+    return 0;
+}
+
+int sync_stream(FILE* stream) {
+    int result;
+    do
+        result = file_system_calls.sync_data(fileno(stream));
+    while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : -1;
+}
+
+int zero_stream_range(FILE* stream, int64_t offset, int64_t length) {
+    if (length <= 0) return 0;
+    if (file_system_calls.zero_range(fileno(stream), (off_t)offset, (off_t)length) == 0) return 0;
+    switch (errno) {
+    case EOPNOTSUPP:
+#if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+#endif
+    case EINVAL:
+    case ENOSYS:
+    case ENODEV:
+    case ESPIPE:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+bool stream_is_regular_file(FILE* stream) {
+    struct stat status;
+    return file_system_calls.stat_descriptor(fileno(stream), &status) == 0 &&
+           S_ISREG(status.st_mode);
 }

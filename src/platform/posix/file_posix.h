@@ -13,6 +13,9 @@ struct FileSystemCalls {
     off_t (*tell)(FILE* stream);                             /* ftello */
     int (*truncate_descriptor)(int fd, off_t length);        /* ftruncate */
     int (*allocate)(int fd, off_t offset, off_t length);     /* posix_fallocate: an error number */
+    ssize_t (*write_at)(int fd, const void* bytes, size_t length, off_t offset); /* pwrite */
+    int (*sync_data)(int fd);                                                    /* fdatasync */
+    int (*zero_range)(int fd, off_t offset, off_t length); /* fallocate(FALLOC_FL_ZERO_RANGE) */
 };
 
 /* The calls the file services make. Holds the system's own functions; only tests change it, and
