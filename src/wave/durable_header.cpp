@@ -66,7 +66,9 @@ void begin_durable_output(int32_t buffer_count) {
     d.active = out.header_offset >= 0 && stream_is_regular_file(out.stream);
     d.written = 0;
     d.synced = 0;
-    d.last_sync_ms = steady_ms();
+    /* The first write is synced and counted at once: a header for no audio on a file of its final
+       length is one that some readers (ffmpeg's) take to run to the end of the file. */
+    d.last_sync_ms = steady_ms() - (int64_t)recording_settings.sync_seconds * 1000;
     if (!d.active) {
         emit_wave_header(buffer_count);
         return;
@@ -87,6 +89,17 @@ void note_output_written(uint64_t bytes) {
         sync_output();
         rewrite_header(countable_audio(d.synced));
     }
+}
+
+void settle_after_failed_write(uint64_t bytes) {
+    DurableHeader& d = durable_header;
+    const DiskWriteBuffer& out = disk_write_buffer;
+    if (!d.active) return;
+    d.written += bytes;
+    d.active = false;
+    if (sync_stream(out.stream) == 0 &&
+        write_header_at(out.stream, out.header_offset, countable_audio(d.written)) == 0)
+        sync_stream(out.stream);
 }
 
 void settle_output(void) {

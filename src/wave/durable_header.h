@@ -40,6 +40,10 @@ void begin_durable_output(int32_t buffer_count);
    failed call ends the process with "Error writing to file: %s\n" and status -1. */
 void note_output_written(uint64_t bytes);
 
+/* After a write of which the stream took only `bytes`: the header counts every whole frame
+   written, if the sync before it succeeds; failures are left for the caller to report. */
+void settle_after_failed_write(uint64_t bytes);
+
 /* Ends the current file in order with every byte written (a complete take, a finished part):
    flushes the staging buffer, syncs, writes the header counting all the audio written, syncs
    again. Nothing for a stream whose header is not kept true. Same failure rule. */

@@ -15,8 +15,10 @@ DiskWriteBuffer disk_write_buffer;
 static void write_pending(void) {
     DiskWriteBuffer& out = disk_write_buffer;
     size_t written = fwrite(out.buffer, 1, (size_t)out.pending, out.stream);
-    if (written != (size_t)out.pending)
+    if (written != (size_t)out.pending) {
+        settle_after_failed_write(written);
         fatal_error("Error writing to file: %s\n", recording_settings.output_path);
+    }
     out.pending = 0;
     note_output_written(written);
 }

@@ -71,6 +71,8 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         config->gap_frames = (int64_t)n;
     } else if (key_is("overrun") && n > 0) {
         config->overrun_ms = (unsigned)n;
+    } else if (key_is("tell")) {
+        config->tell_fd = (int)n;
     } else if ((key_is("lose_after") || key_is("short")) && config->loss_count < SIM_MAX_LOSSES) {
         config->losses[config->loss_count].buffer = n;
         config->losses[config->loss_count].middle = key_is("short");
@@ -89,6 +91,7 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
     config->stall_after = SIM_NEVER;
     config->die_after = SIM_NEVER;
     config->gap_frames = SIM_NEVER;
+    config->tell_fd = -1;
     if (error_size > 0) error[0] = '\0';
     if (!text || !*text || (!strchr(text, '=') && strchr(text, '/'))) return true;
     const char* start = text;
