@@ -37,9 +37,9 @@ static int write_header_at(FILE* stream, int64_t offset, uint64_t data_size) {
     return write_stream_at(stream, offset, image, length);
 }
 
-int place_empty_header(FILE* stream, bool reused) {
+int place_empty_header(FILE* stream) {
     if (write_header_at(stream, 0, 0) != 0) return -1;
-    return reused ? sync_stream(stream) : 0;
+    return sync_stream(stream);
 }
 
 [[noreturn]] static void write_failed(void) {

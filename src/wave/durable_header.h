@@ -23,10 +23,11 @@ uint64_t countable_audio(uint64_t stream_bytes);
    (never for 0: only the end of the take syncs then). */
 bool sync_is_due(int64_t now_ms, int64_t last_sync_ms, int32_t interval_seconds);
 
-/* Puts the header for no audio at offset 0 of a file being prepared, before it is sized; for a
-   reused file (reused) it is synced too, so that the earlier take's header is gone before
-   anything else changes. Returns 0, or -1 when a call failed. */
-int place_empty_header(FILE* stream, bool reused);
+/* Puts the header for no audio at offset 0 of a file being prepared, before it is sized, and
+   syncs it: a reused file's earlier header is gone before anything else changes, and a power cut
+   leaves no new file grown to its length without a header. Returns 0, or -1 when a call
+   failed. */
+int place_empty_header(FILE* stream);
 
 /* Makes the output's current stream (disk_write_buffer) the file whose header is kept true when
    it is a regular file with a rewritable header: its header for no audio is written at

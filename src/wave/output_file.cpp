@@ -95,7 +95,7 @@ PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stre
         remove_if_created(path, *created);
         return PREPARE_OPEN_FAILED;
     }
-    if (place_empty_header(stream, existing != 0) != 0) {
+    if (place_empty_header(stream) != 0) {
         fclose(stream);
         stream = nullptr;
     }

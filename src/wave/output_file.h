@@ -25,7 +25,7 @@ enum PrepareResult {
 };
 
 /* Locks path for the rest of the process, opens it without a stream buffer (reused in place when
-   it exists), writes the header for no audio at its start (synced when reused), gives it target
+   it exists), writes the header for no audio at its start and syncs it, gives it target
    bytes with its blocks reserved and a reused file's earlier bytes zeroed where the file system
    can, positioned at offset 0. Sets
    *created when this call created the file; a failure after that removes it again. Used for the
