@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -83,6 +84,22 @@ int failing_fstat(int, struct stat*) {
     errno = EIO;
     return -1;
 }
+ssize_t failing_write_at(int, const void*, size_t, off_t) {
+    errno = ENOSPC;
+    return -1;
+}
+int failing_sync(int) {
+    errno = EIO;
+    return -1;
+}
+int zero_io_error(int, off_t, off_t) {
+    errno = EIO;
+    return -1;
+}
+int zero_not_supported(int, off_t, off_t) {
+    errno = EOPNOTSUPP;
+    return -1;
+}
 
 /* Puts one failing call in place, prepares the output and ends the process. */
 void open_with(FileSystemCalls calls) {
@@ -113,6 +130,12 @@ TEST_F(OpenOutput, ReportsEachFailureToSizeOrReserveTheFile) {
          [](FileSystemCalls* c) { c->seek = failing_rewind; }},
         {"the rewind after the cut-back fails", 10000000,
          [](FileSystemCalls* c) { c->seek = failing_rewind; }},
+        {"the empty header cannot be written", -1,
+         [](FileSystemCalls* c) { c->write_at = failing_write_at; }},
+        {"the empty header over an old file cannot be synced", 100,
+         [](FileSystemCalls* c) { c->sync_data = failing_sync; }},
+        {"the earlier take cannot be zeroed", 10000000,
+         [](FileSystemCalls* c) { c->zero_range = zero_io_error; }},
     };
     const std::string message = "^Error initialzing output: " + path +
                                 "\nCould be bad drive, bad file name, or disk full.\n$";
@@ -136,6 +159,40 @@ TEST_F(OpenOutput, CarriesOnWhereTheFileSystemCannotReserve) {
         EXPECT_EQ(disk_write_buffer.pending, 44);
         fclose(disk_write_buffer.stream);
         release_output_buffer();
+    }
+}
+
+TEST_F(OpenOutput, PutsTheEmptyHeaderFirstAndZeroesAnEarlierTakeWhereItCan) {
+    struct Case {
+        off_t existing;
+        int (*zero)(int, off_t, off_t);
+        bool zeroed; /* the earlier take's bytes read as zeros */
+    } cases[] = {
+        {10000000, system_file_calls.zero_range, true},
+        {1000, system_file_calls.zero_range, true},
+        {10000000, zero_not_supported, false},
+    };
+    for (const Case& c : cases) {
+        FILE* f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::string old((size_t)c.existing, '\x5a');
+        ASSERT_EQ(fwrite(old.data(), 1, old.size(), f), old.size());
+        fclose(f);
+        file_system_calls.zero_range = c.zero;
+        open_output();
+        fclose(disk_write_buffer.stream);
+        release_output_buffer();
+        f = fopen(path.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        std::string bytes(default_length, '\0');
+        ASSERT_EQ(fread(&bytes[0], 1, bytes.size(), f), bytes.size());
+        fclose(f);
+        EXPECT_EQ(bytes.substr(0, 4), "RIFF") << c.existing;
+        EXPECT_EQ(bytes.substr(36, 8), std::string("data\0\0\0\0", 8)) << c.existing;
+        size_t kept = std::min((size_t)c.existing, (size_t)default_length);
+        size_t left = std::count(bytes.begin() + 44, bytes.begin() + (long)kept, '\x5a');
+        EXPECT_EQ(left, c.zeroed ? 0 : kept - 44) << c.existing;
+        unlink(path.c_str());
     }
 }
 
