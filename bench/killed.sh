@@ -12,8 +12,9 @@
 #   source (ALSA's file PCM over null), with the default sync interval (-#s1) and with it off
 #   (-#s0), median of 5 runs each.
 # - A busy disk: 60 s recorded through PulseAudio while another process writes the same disk
-#   with dd oflag=sync in a loop: the frames lost (the counter's gaps).
-# Needs what bench/run installs (PulseAudio, alsa-utils, sox, ffmpeg, time). About 3 minutes.
+#   with dd oflag=sync in a loop, with -#s1 and -#s0: the frames lost (the counter's gaps), the
+#   CPU and wall time.
+# Needs what bench/run installs (PulseAudio, alsa-utils, sox, ffmpeg, time). About 4 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 wavtap=${1:?usage: bench/killed.sh WAVTAP [WORK]}
@@ -41,7 +42,11 @@ while at + 8 <= len(blob):
 if data_at is None:
     print("%d|no data chunk|-|-" % len(blob))
     sys.exit(0)
-on_disk = len(blob) - data_at
+# The take's audio on disk: the data area without a preallocated end (zeros, and the byte that
+# grew a new file to its length).
+rest = blob[data_at:]
+rest = rest[:-1] if rest.endswith(b",") else rest
+on_disk = len(rest.rstrip(b"\0"))
 counted = min(size, on_disk) // 4 * 4
 raw = path + ".counted.raw"
 open(raw, "wb").write(blob[data_at:data_at + counted])
@@ -127,19 +132,25 @@ echo
 
 echo "### A busy disk"
 echo
-echo "60 s recorded through PulseAudio by wavtap (defaults, a sync a second) while dd writes the same disk with oflag=sync in a loop."
+echo "60 s recorded through PulseAudio by wavtap while dd writes the same disk with oflag=sync in a loop."
 echo
-say "a busy disk: 60 s with dd oflag=sync beside it"
-(while :; do dd if=/dev/zero of="$work/load" bs=64k count=64 oflag=sync 2>/dev/null; done) &
-load=$!
-AUDIODEV=$pcm "$wavtap" "$work/busy.wav" -s60 -q </dev/null 2>"$work/busy.stderr" || :
-kill "$load"
-wait "$load" 2>/dev/null || :
-rm -f "$work/load"
-report=$(python3 tests/soundserver/check_counter.py "$work/busy.wav" || :)
-lost=$(printf '%s\n' "$report" | sed -n 's/^frames lost: \([0-9]*\).*/\1/p')
-echo "| recording | frames lost | feeder underruns | messages |"
-echo "|---|---|---|---|"
-echo "| $(facts "$work/busy.wav" | cut -d'|' -f2) | ${lost:-?} | $(pulse_feed_underruns) | $(tr '\r\n' '  ' <"$work/busy.stderr" | sed 's/  */ /g;s/|/\\|/g' | tail -c 200) |"
+echo "| wavtap | recorded | frames lost | CPU s | wall s | feeder underruns | messages |"
+echo "|---|---|---|---|---|---|---|"
+for interval in 1 0; do
+    say "a busy disk: 60 s with -#s$interval and dd oflag=sync beside it"
+    (while :; do dd if=/dev/zero of="$work/load" bs=64k count=64 oflag=sync 2>/dev/null; done) &
+    load=$!
+    AUDIODEV=$pcm /usr/bin/time -f "%U %S %e" -o "$work/time.txt" \
+        "$wavtap" "$work/busy.wav" -s60 -q "-#s$interval" </dev/null 2>"$work/busy.stderr" || :
+    kill "$load"
+    wait "$load" 2>/dev/null || :
+    rm -f "$work/load"
+    read -r user system wall <"$work/time.txt"
+    report=$(python3 tests/soundserver/check_counter.py "$work/busy.wav" || :)
+    lost=$(printf '%s\n' "$report" | sed -n 's/^frames lost: \([0-9]*\).*/\1/p')
+    printf '| -#s%s | %s | %s | %.2f | %.2f | %s | %s |\n' "$interval" \
+        "$(facts "$work/busy.wav" | cut -d'|' -f2)" "${lost:-?}" "$(echo "$user + $system" | bc -l)" \
+        "$wall" "$(pulse_feed_underruns)" "$(tr '\r\n' '  ' <"$work/busy.stderr" | sed 's/  */ /g;s/|/\\|/g' | tail -c 200)"
+done
 echo
 rm -f "$work"/*.wav

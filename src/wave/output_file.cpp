@@ -10,8 +10,8 @@
 #include "driver/fatal.h"
 #include "platform/file_services.h"
 #include "platform/path.h"
-#include "wave/durable_header.h"
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 

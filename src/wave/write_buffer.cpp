@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "driver/fatal.h"
-#include "wave/durable_header.h"
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 
 DiskWriteBuffer disk_write_buffer;
 
