@@ -34,6 +34,14 @@ if(NOT WIN32)
   # Drives the ALSA source directly, for the ALSA end-to-end scripts.
   add_executable(alsa_probe tests/tools/alsa_probe.cpp ${alsa_sources})
   target_link_libraries(alsa_probe PRIVATE wavtap_core ALSA::ALSA)
+
+  # The journal of a file's changes, preloaded for the power-cut script (not under sanitizers,
+  # whose runtimes must come first).
+  if(NOT WAVTAP_SANITIZE)
+    enable_language(C)
+    add_library(power_cut_shim MODULE tests/tools/power_cut_shim.c)
+    target_link_libraries(power_cut_shim PRIVATE ${CMAKE_DL_LIBS})
+  endif()
 endif()
 
 # End-to-end scripts run the real binaries. A script named tNNNN-*.sh is one test; its labels
@@ -64,6 +72,9 @@ foreach(script ${e2e_scripts})
   endif()
   if(TARGET alsa_probe)
     list(APPEND e2e_env "ALSA_PROBE=$<TARGET_FILE:alsa_probe>")
+  endif()
+  if(TARGET power_cut_shim)
+    list(APPEND e2e_env "POWER_CUT_SHIM=$<TARGET_FILE:power_cut_shim>")
   endif()
   set_tests_properties(e2e/${name} PROPERTIES ENVIRONMENT "${e2e_env}"
     LABELS "e2e;${labels}" TIMEOUT 300)

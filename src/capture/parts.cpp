@@ -13,6 +13,7 @@
 #include "platform/file_services.h"
 #include "platform/path.h"
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 #include "wave/output_file.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
@@ -262,13 +263,14 @@ uint32_t part_buffer_count(void) {
 static void switch_part(uint32_t completed, uint64_t data_size) {
     TakeParts& t = take_parts;
     t.recorded += data_size / recording_settings.format.nBlockAlign;
+    settle_output();
     switch_output(t.next.stream, t.next.path);
     t.next.stream = nullptr;
     t.created = t.next.created;
     t.number++;
     t.first_buffer = completed;
     t.buffers = t.next.buffers;
-    emit_wave_header((int32_t)t.buffers);
+    begin_durable_output((int32_t)t.buffers);
 }
 
 PartStep part_after_buffer(uint32_t completed) {

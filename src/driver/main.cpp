@@ -5,6 +5,7 @@
 #include "driver/interrupt.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 #include "wave/output_file.h"
 #include "wave/write_buffer.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     SetConsoleCtrlHandler(ctrl_handler, TRUE);
     MMRESULT error = capture_audio();
     flush_output();
+    settle_output();
     release_output_buffer();
     output_done();
     exit(error == MMSYSERR_NOERROR ? EXIT_RECORDED : EXIT_DEVICE_FAILED);

@@ -74,3 +74,20 @@ int lock_take_name(const char* take_path);
    part being recorded and the one prepared ahead): a new call first lets the oldest one go, and
    a lock the process already holds on the same file. Main thread. */
 int lock_output_file(const char* path, bool* created);
+
+/* Writes length bytes at offset of the file under stream without moving the stream's own
+   position (a positioned write). Returns 0 when every byte was written, -1 otherwise (errno
+   says why). */
+int write_stream_at(FILE* stream, int64_t offset, const void* bytes, size_t length);
+
+/* Makes the data written so far to the file under stream durable (on the disk, not only in the
+   system's cache), with the metadata needed to read it back. Returns 0 on success. */
+int sync_stream(FILE* stream);
+
+/* Makes the length bytes at offset of the file under stream read as zeros without giving up
+   their blocks. Returns 0 when done, 1 when the file system cannot (the bytes stay as they
+   are), -1 when the request failed otherwise (errno says why). */
+int zero_stream_range(FILE* stream, int64_t offset, int64_t length);
+
+/* Whether the file under stream is a regular file (not a pipe, a terminal or a device). */
+bool stream_is_regular_file(FILE* stream);

@@ -22,6 +22,7 @@ const RecordingSettings default_settings = {
     "", /* output_path */
     "", /* device_name */
     0,  /* part_seconds */
+    1,  /* sync_seconds */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -62,13 +63,16 @@ static const char usage_text[] =
     "  -#b{nnn}  Wave buffers/sec, "
         NUMBER_TEXT(BUFFERS_PER_SECOND_MIN) ".." NUMBER_TEXT(BUFFERS_PER_SECOND_MAX) " (default %d).\n"
     "  -#w{nnnn} Size of each disk write (minimum is "
-        NUMBER_TEXT(WRITE_SIZE_UNIT) ", default is %d).\n";
+        NUMBER_TEXT(WRITE_SIZE_UNIT) ", default is %d).\n"
+    "  -#s{nnnn} Seconds between syncs to disk, 0.."
+        NUMBER_TEXT(SYNC_SECONDS_MAX) " (default %d; 0 = at the end only).\n";
 // clang-format on
 
 void print_usage(void) {
     const RecordingSettings& s = recording_settings;
     printf(usage_text, s.format.wBitsPerSample, s.format.nChannels, (int)s.format.nSamplesPerSec,
-           s.seconds, s.device_number, s.queue_seconds, s.buffers_per_second, s.write_size);
+           s.seconds, s.device_number, s.queue_seconds, s.buffers_per_second, s.write_size,
+           s.sync_seconds);
 }
 
 void show_usage(void) {
@@ -125,6 +129,10 @@ static bool apply_extended_switch(const char* argument) {
     case 'W':
         if (value < WRITE_SIZE_UNIT) return false;
         recording_settings.write_size = value & ~(WRITE_SIZE_UNIT - 1);
+        return true;
+    case 'S':
+        if (value < 0 || value > SYNC_SECONDS_MAX) return false;
+        recording_settings.sync_seconds = value;
         return true;
     default:
         return false;

@@ -16,6 +16,7 @@
 #define BUFFERS_PER_SECOND_MAX 20 /* -#b */
 #define WRITE_SIZE_UNIT 512       /* -#w: at least this, and rounded down to a multiple of it */
 #define CHANNELS_MAX 8            /* -c */
+#define SYNC_SECONDS_MAX 3600     /* -#s: 0..this */
 
 struct RecordingSettings {
     int32_t seconds;            /* length of the take in seconds, 0 = until stopped (-s) */
@@ -33,6 +34,7 @@ struct RecordingSettings {
     char output_path[OUTPUT_PATH_SIZE]; /* output path as given, or "-" for standard output */
     char device_name[DEVICE_NAME_SIZE]; /* input device named by -i, or "" for device_number */
     int32_t part_seconds;               /* length of each part in seconds, 0 = one file (-t) */
+    int32_t sync_seconds; /* longest time between syncs of the output, 0 = at the end only (-#s) */
 };
 
 /* The process-wide settings. Written by parse_switches; read-only for everything else. The file

@@ -13,6 +13,7 @@
 #include "platform/file_services.h"
 #include "platform/path.h"
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -89,6 +90,16 @@ static FILE* size_output(FILE* stream, const char* path, uint64_t existing, uint
     return sized ? open_stream(path, "r+b") : nullptr;
 }
 
+/* Makes the bytes of an earlier take in a reused file (between the header and the shorter of its
+   old and new lengths) read as zeros where the file system can. Returns -1 when it failed for
+   another reason than that. */
+static int zero_reused_audio(FILE* stream, uint64_t existing, uint64_t target) {
+    uint64_t end = existing < target ? existing : target;
+    uint64_t header = wave_header_size();
+    if (end <= header) return 0;
+    return zero_stream_range(stream, (int64_t)header, (int64_t)(end - header)) < 0 ? -1 : 0;
+}
+
 PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stream_out,
                                   bool* created) {
     *created = false;
@@ -107,9 +118,14 @@ PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stre
         remove_if_created(path, *created);
         return PREPARE_OPEN_FAILED;
     }
-    stream = size_output(stream, path, existing, target);
+    if (place_empty_header(stream) != 0) {
+        close_after_failure(stream);
+        stream = nullptr;
+    }
+    if (stream) stream = size_output(stream, path, existing, target);
     if (stream &&
-        (reserve_stream_file(stream, (int64_t)target) < 0 || seek_stream(stream, 0) != 0)) {
+        (reserve_stream_file(stream, (int64_t)target) < 0 ||
+         zero_reused_audio(stream, existing, target) < 0 || seek_stream(stream, 0) != 0)) {
         close_after_failure(stream);
         stream = nullptr;
     }
@@ -123,6 +139,7 @@ PrepareResult prepare_output_file(const char* path, uint64_t target, FILE** stre
 
 void rewrite_output_header(uint64_t data_size) {
     DiskWriteBuffer& out = disk_write_buffer;
+    if (cut_back_durable(data_size)) return;
     flush_output();
     if (out.header_offset < 0 || seek_stream(out.stream, out.header_offset) != 0) return;
     uint64_t length = emit_wave_header_bytes(data_size);
@@ -138,7 +155,7 @@ void preparation_failed(const char* path, int reason) {
 
 bool write_header_only(FILE* stream) {
     unsigned char header[WAVE_HEADER_SIZE_MAX];
-    uint32_t length = build_wave_header(0, header);
+    uint32_t length = wave_header_image(0, header);
     return seek_stream(stream, 0) == 0 && fwrite(header, 1, length, stream) == length &&
            resize_stream_file(stream, length) == 0;
 }
@@ -151,7 +168,7 @@ void open_output(void) {
     out.pending = 0;
     out.buffer = (char*)malloc((size_t)s.write_size);
     if (!out.buffer) fatal_error("Couldn't allocate disk output buffer\n");
-    uint64_t target = emit_wave_header(first_file_buffers());
+    uint64_t target = wave_data_size(first_file_buffers()) + wave_header_size();
 
     if (s.output_path[0] == '-') {
         snprintf(out.path, sizeof out.path, "-");
@@ -163,6 +180,7 @@ void open_output(void) {
         setvbuf(stdout, nullptr, _IONBF, 0);
         out.stream = stdout;
         out.header_offset = rewritable_offset(stdout);
+        begin_durable_output(first_file_buffers());
         return;
     }
 
@@ -182,4 +200,5 @@ void open_output(void) {
     }
     out.stream = stream;
     out.header_offset = 0;
+    begin_durable_output(first_file_buffers());
 }

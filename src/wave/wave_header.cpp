@@ -8,13 +8,12 @@
 #include "wave/write_buffer.h"
 
 #define RIFF_SIZE_MAX 0xFFFFFFFFu /* also RF64's mark for "see the ds64 chunk" */
-#define HEADER_SIZE_MAX WAVE_HEADER_SIZE_MAX
 
 /* The header image under construction: every number stored little-endian byte by byte, so the
    image is the same on every host. */
 struct HeaderImage {
-    unsigned char bytes[HEADER_SIZE_MAX]; /* the header so far */
-    uint32_t length;                      /* bytes used */
+    unsigned char bytes[WAVE_HEADER_SIZE_MAX]; /* the header so far */
+    uint32_t length;                           /* bytes used */
 };
 
 static void put_id(HeaderImage* image, const char* id) {
@@ -79,20 +78,13 @@ uint64_t emit_wave_header(int32_t buffer_count) {
     return emit_wave_header_bytes(wave_data_size(buffer_count));
 }
 
-uint64_t emit_wave_header_bytes(uint64_t data_size) {
-    unsigned char bytes[WAVE_HEADER_SIZE_MAX];
-    uint32_t length = build_wave_header(data_size, bytes);
-    buffered_write(bytes, (int32_t)length);
-    return data_size + length;
-}
-
-uint32_t build_wave_header(uint64_t data_size, unsigned char* bytes) {
+/* Builds the header for data_size bytes of audio into image. Returns the file length. */
+static uint64_t build_header(uint64_t data_size, HeaderImage& image) {
     const RecordingSettings& s = recording_settings;
     const WAVEFORMATEX& format = s.format;
     const bool extensible = format_is_extensible();
     const bool rf64 = wave_header_is_rf64();
     const uint64_t file_length = data_size + wave_header_size();
-    HeaderImage image;
     image.length = 0;
 
     put_id(&image, rf64 ? "RF64" : "RIFF");
@@ -127,6 +119,19 @@ uint32_t build_wave_header(uint64_t data_size, unsigned char* bytes) {
     }
     put_id(&image, "data");
     put_le(&image, rf64 ? RIFF_SIZE_MAX : data_size, 4);
+    return file_length;
+}
+
+uint64_t emit_wave_header_bytes(uint64_t data_size) {
+    HeaderImage image;
+    uint64_t file_length = build_header(data_size, image);
+    buffered_write(image.bytes, (int32_t)image.length);
+    return file_length;
+}
+
+uint32_t wave_header_image(uint64_t data_size, unsigned char* bytes) {
+    HeaderImage image;
+    build_header(data_size, image);
     memcpy(bytes, image.bytes, image.length);
     return image.length;
 }

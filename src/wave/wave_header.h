@@ -43,6 +43,6 @@ uint64_t emit_wave_header(int32_t buffer_count);
    before it). Returns data_size + the header size. */
 uint64_t emit_wave_header_bytes(uint64_t data_size);
 
-/* Builds that header into bytes (room for WAVE_HEADER_SIZE_MAX) without writing it anywhere.
-   Returns its length, wave_header_size(). */
-uint32_t build_wave_header(uint64_t data_size, unsigned char* bytes);
+/* The same header for data_size bytes of audio, built into bytes (WAVE_HEADER_SIZE_MAX bytes)
+   instead of the output. Returns its length, wave_header_size(). */
+uint32_t wave_header_image(uint64_t data_size, unsigned char* bytes);

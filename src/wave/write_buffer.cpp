@@ -8,6 +8,7 @@
 
 #include "driver/fatal.h"
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 
 DiskWriteBuffer disk_write_buffer;
 
@@ -17,9 +18,13 @@ static void write_pending(void) {
     DiskWriteBuffer& out = disk_write_buffer;
     errno = 0;
     size_t written = fwrite(out.buffer, 1, (size_t)out.pending, out.stream);
-    if (written != (size_t)out.pending)
-        fatal_error("Error writing to file: %s\n%s\n", out.path, strerror(errno ? errno : EIO));
+    if (written != (size_t)out.pending) {
+        int reason = errno ? errno : EIO;
+        settle_after_failed_write(written);
+        fatal_error("Error writing to file: %s\n%s\n", out.path, strerror(reason));
+    }
     out.pending = 0;
+    note_output_written(written);
 }
 
 void buffered_write(const void* source, int32_t length) {

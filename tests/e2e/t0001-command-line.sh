@@ -5,7 +5,7 @@
 test_expect_success 'no arguments prints the usage text with the defaults' '
     run "$WAVTAP" &&
     test_status 255 &&
-    usage 16 2 44100 5 0 5 10 131072 >expected-usage &&
+    usage 16 2 44100 5 0 5 10 131072 1 >expected-usage &&
     cmp expected-usage stdout &&
     test_stderr_is ""
 '
@@ -13,21 +13,21 @@ test_expect_success 'no arguments prints the usage text with the defaults' '
 test_expect_success 'switches before -? show as the current values, switches after it do not' '
     run "$WAVTAP" -s30 -b8 -c1 -f22050 -i3 -#q7 -#b20 -#w1000 -? -s99 &&
     test_status 255 &&
-    usage 8 1 22050 30 3 7 20 512 >expected-usage &&
+    usage 8 1 22050 30 3 7 20 512 1 >expected-usage &&
     cmp expected-usage stdout &&
     run "$WAVTAP" -? -s30 &&
-    usage 16 2 44100 5 0 5 10 131072 >expected-usage &&
+    usage 16 2 44100 5 0 5 10 131072 1 >expected-usage &&
     cmp expected-usage stdout
 '
 
 test_expect_success 'switches without a file name show the usage text' '
     run "$WAVTAP" -s3 -q &&
     test_status 255 &&
-    usage 16 2 44100 3 0 5 10 131072 >expected-usage &&
+    usage 16 2 44100 3 0 5 10 131072 1 >expected-usage &&
     cmp expected-usage stdout &&
     run "$WAVTAP" "" &&
     test_status 255 &&
-    usage 16 2 44100 5 0 5 10 131072 >expected-usage &&
+    usage 16 2 44100 5 0 5 10 131072 1 >expected-usage &&
     cmp expected-usage stdout
 '
 
@@ -35,7 +35,7 @@ test_expect_success '"--help", "-h" and "-H" print the usage text to standard ou
     for arg in --help -h -H; do
         run "$WAVTAP" -s30 "$arg" -zz &&
         test_status 0 &&
-        usage 16 2 44100 30 0 5 10 131072 >expected-usage &&
+        usage 16 2 44100 30 0 5 10 131072 1 >expected-usage &&
         cmp expected-usage stdout &&
         test_stderr_is "" || return 1
     done

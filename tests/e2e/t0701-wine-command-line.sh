@@ -7,7 +7,7 @@
 test_expect_success 'no arguments prints the usage text with the defaults' '
     run "$WAVTAP" &&
     test_status 255 &&
-    usage 16 2 44100 5 0 5 10 131072 | to_crlf >expected-usage &&
+    usage 16 2 44100 5 0 5 10 131072 1 | to_crlf >expected-usage &&
     cmp expected-usage stdout &&
     test_stderr_is ""
 '
@@ -15,7 +15,7 @@ test_expect_success 'no arguments prints the usage text with the defaults' '
 test_expect_success 'the usage text shows the switches given before -?, "/" switches included' '
     run "$WAVTAP" /s30 -b8 /C1 -f22050 -i3 /#q7 -#B20 -#w1000 -? &&
     test_status 255 &&
-    usage 8 1 22050 30 3 7 20 512 | to_crlf >expected-usage &&
+    usage 8 1 22050 30 3 7 20 512 1 | to_crlf >expected-usage &&
     cmp expected-usage stdout
 '
 
@@ -23,7 +23,7 @@ test_expect_success '"--help", "-h" and "/h" print the usage text and exit 0; "-
     for arg in --help -h /h; do
         run "$WAVTAP" /s30 "$arg" &&
         test_status 0 &&
-        usage 16 2 44100 30 0 5 10 131072 | to_crlf >expected-usage &&
+        usage 16 2 44100 30 0 5 10 131072 1 | to_crlf >expected-usage &&
         cmp expected-usage stdout || return 1
     done &&
     run "$WAVTAP" --version &&

@@ -88,6 +88,26 @@ rec.wav rec -s20
 stdout - -s20
 CASES
 
+test_expect_success 'the Wine process killed with SIGKILL mid-take leaves a header that counts the audio on disk' '
+    in_background "$WAVTAP" rec -s20 -q >stdout 2>stderr </dev/null &&
+    test_when_finished "kill -9 $pid 2>/dev/null" &&
+    for _ in $(seq 200); do
+        [ "$(u32_at rec.wav 40 2>/dev/null)" -gt 0 ] 2>/dev/null && break
+        sleep 0.1
+    done &&
+    sleep 2 &&
+    wine_pid=$(pgrep -P "$pid") &&
+    kill -KILL $wine_pid &&
+    wait_job $pid 20 &&
+    test "$(file_size rec.wav)" = 3528044 &&
+    data=$(u32_at rec.wav 40) &&
+    test "$data" -gt 0 && test $((data % 4)) = 0 &&
+    test "$(u32_at rec.wav 4)" = $((data + 36)) &&
+    readers_agree rec.wav 2 44100 16 $((data / 4)) &&
+    head -c $((44 + data)) rec.wav | tail -c +45 >data.raw &&
+    counter_ok --raw data.raw
+'
+
 # ds64_sizes_are FILE DATA_BYTES: FILE is that long with an 80-byte RF64 header, and its ds64
 # chunk holds the RIFF size, the data size and the frame count (16-bit stereo) for DATA_BYTES.
 ds64_sizes_are() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a wave file recorded from the simulated device.
 
-usage: check_sim_signal.py FILE [--first N] [--frames N]
+usage: check_sim_signal.py FILE [--first N] [--frames N] [--trailing any|zeros]
 
 Checks that the header agrees with the file: a plain 44-byte header, a WAVE_FORMAT_EXTENSIBLE
 "fmt " chunk of 40 bytes (68-byte header), an RF64 header with a "ds64" chunk (80 bytes), or
@@ -16,6 +16,11 @@ Prints one line:
 (bits=32f for float) and exits 0; on any mismatch prints what is wrong and exits 1. --first and
 --frames also check the first frame number (modulo 2^bits with 16 bits and more) and the number
 of frames.
+
+--trailing allows bytes after the data chunk (a file that keeps its prepared length after a
+hard kill): "any" takes whatever they are; "zeros" wants the signal going on from the last frame
+counted (a frame may be cut), then only zero bytes, apart from a last byte of 44 (the byte that
+grows a new file to its length): nothing of an earlier take.
 """
 import argparse
 import struct
@@ -53,7 +58,7 @@ def fail(message):
     sys.exit(1)
 
 
-def read_header(blob):
+def read_header(blob, trailing):
     """Returns (header_size, data_size, channels, bits, rate, is_float) after checking them."""
     if len(blob) < 44:
         fail("file is %d bytes, shorter than a header" % len(blob))
@@ -96,11 +101,42 @@ def read_header(blob):
         data_size = data_size32
     if riff_size != data_size + header_size - 8:
         fail("RIFF size %d does not match data size %d" % (riff_size, data_size))
-    if data_size + header_size != len(blob):
+    if data_size + header_size > len(blob) or (not trailing and data_size + header_size != len(blob)):
         fail("header says %d data bytes, the file holds %d" % (data_size, len(blob) - header_size))
     if data_size % align:
         fail("data size %d is not a whole number of frames" % data_size)
     return header_size, data_size, channels, bits, rate, is_float
+
+
+def frame_bytes(frame, channels, bits, is_float, step):
+    """The bytes of the signal's frame number `frame`."""
+    out = b""
+    for c in range(channels):
+        if is_float:
+            n = (frame + c * step) % (1 << 24)
+            n = n - (1 << 24) if n >= 1 << 23 else n
+            out += struct.pack("<f", n / (1 << 23))
+        elif bits == 8:
+            out += bytes([(frame_hash(frame) + c * 64) % 256])
+        else:
+            out += ((frame + c * step) % (1 << bits)).to_bytes(bits // 8, "little")
+    return out
+
+
+def check_rest(blob, at, frame, channels, bits, is_float, step):
+    """After the data chunk: the signal going on from `frame`, then zeros to the end."""
+    align = channels * bits // 8
+    while at < len(blob):
+        want = frame_bytes(frame, channels, bits, is_float, step)
+        got = blob[at:at + align]
+        if got != want[:len(got)]:
+            break
+        at += align
+        frame += 1
+    end = len(blob) - 1 if blob[-1:] == b"," else len(blob)
+    for i in range(at, end):
+        if blob[i] != 0:
+            fail("byte %d after the data holds %d: neither the signal going on nor zero" % (i, blob[i]))
 
 
 def main():
@@ -108,10 +144,11 @@ def main():
     parser.add_argument("file")
     parser.add_argument("--first", type=int)
     parser.add_argument("--frames", type=int)
+    parser.add_argument("--trailing", choices=("any", "zeros"))
     args = parser.parse_args()
     with open(args.file, "rb") as f:
         blob = f.read()
-    header_size, data_size, channels, bits, rate, is_float = read_header(blob)
+    header_size, data_size, channels, bits, rate, is_float = read_header(blob, args.trailing)
     frames = data_size // (channels * bits // 8)
     count = frames * channels
     if is_float:
@@ -127,6 +164,8 @@ def main():
         if args.first is None:
             fail("8-bit data need --first: their bytes tell the frame number only with it")
         check_8bit(blob[header_size:], frames, channels, args.first)
+        if args.trailing == "zeros":
+            check_rest(blob, header_size + data_size, args.first + frames, channels, 8, False, 64)
         if args.frames is not None and frames != args.frames:
             fail("%d frames, expected %d" % (frames, args.frames))
         print("channels=%d bits=8 rate=%d frames=%d first=%d" % (channels, rate, frames, args.first))
@@ -143,6 +182,8 @@ def main():
             got = samples[i * channels + c]
             if got != want:
                 fail("frame %d channel %d holds %d, expected %d (gap or repeat)" % (i, c, got, want))
+    if args.trailing == "zeros":
+        check_rest(blob, header_size + data_size, first + frames, channels, bits, is_float, step)
     if args.first is not None and frames and first != args.first % modulus:
         fail("first frame %d, expected %d" % (first, args.first))
     if args.frames is not None and frames != args.frames:

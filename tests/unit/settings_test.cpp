@@ -67,6 +67,7 @@ TEST(ParseSwitches, LeavesTheDefaultsWithOnlyAFileName) {
     EXPECT_EQ(s.buffers_per_second, 10);
     EXPECT_EQ(s.device_number, 0);
     EXPECT_EQ(s.write_size, 131072);
+    EXPECT_EQ(s.sync_seconds, 1);
     EXPECT_EQ(s.prompt, 0);
     EXPECT_EQ(s.quiet, 0);
     EXPECT_STREQ(s.output_path, "out.wav");
@@ -96,6 +97,8 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-#W4096", "x"}, &RecordingSettings::write_size, 4096},
         {{"-#w512", "x"}, &RecordingSettings::write_size, 512},
         {{"-#w1048575", "x"}, &RecordingSettings::write_size, 1048064},
+        {{"-#s0", "x"}, &RecordingSettings::sync_seconds, 0},
+        {{"-#S3600", "x"}, &RecordingSettings::sync_seconds, 3600},
         {{"-i3", "x"}, &RecordingSettings::device_number, 3},
         {{"-i-7", "x"}, &RecordingSettings::device_number, -7},
         {{"-p7", "x"}, &RecordingSettings::prompt, 1},
@@ -247,6 +250,8 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-#b0",
                              "-#b21",
                              "-#w511",
+                             "-#s-1",
+                             "-#s3601",
                              "-s0",
                              "-s-3",
                              "-c9",

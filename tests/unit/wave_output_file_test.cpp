@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/posix/file_posix.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
+#include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
 namespace {
@@ -82,6 +84,22 @@ int failing_fstat(int, struct stat*) {
     errno = EIO;
     return -1;
 }
+ssize_t failing_write_at(int, const void*, size_t, off_t) {
+    errno = ENOSPC;
+    return -1;
+}
+int failing_sync(int) {
+    errno = EIO;
+    return -1;
+}
+int zero_io_error(int, off_t, off_t) {
+    errno = EIO;
+    return -1;
+}
+int zero_not_supported(int, off_t, off_t) {
+    errno = EOPNOTSUPP;
+    return -1;
+}
 
 /* Puts one failing call in place, prepares the output and ends the process. */
 void open_with(FileSystemCalls calls) {
@@ -116,6 +134,12 @@ TEST_F(OpenOutput, ReportsEachFailureToSizeOrReserveTheFile) {
          [](FileSystemCalls* c) { c->seek = failing_rewind; }, "Input/output error"},
         {"the rewind after the cut-back fails", 10000000,
          [](FileSystemCalls* c) { c->seek = failing_rewind; }, "Input/output error"},
+        {"the empty header cannot be written", -1,
+         [](FileSystemCalls* c) { c->write_at = failing_write_at; }, "No space left on device"},
+        {"the empty header over an old file cannot be synced", 100,
+         [](FileSystemCalls* c) { c->sync_data = failing_sync; }, "Input/output error"},
+        {"the earlier take cannot be zeroed", 10000000,
+         [](FileSystemCalls* c) { c->zero_range = zero_io_error; }, "Input/output error"},
     };
     for (const Case& c : cases) {
         unlink(path.c_str());
@@ -152,6 +176,40 @@ TEST_F(OpenOutput, NamesTheFileItWritesAndLeavesTheNameAsGiven) {
     EXPECT_EQ(file_size(), (off_t)default_length);
     fclose(disk_write_buffer.stream);
     release_output_buffer();
+}
+
+TEST_F(OpenOutput, PutsTheEmptyHeaderFirstAndZeroesAnEarlierTakeWhereItCan) {
+    struct Case {
+        off_t existing;
+        int (*zero)(int, off_t, off_t);
+        bool zeroed; /* the earlier take's bytes read as zeros */
+    } cases[] = {
+        {10000000, system_file_calls.zero_range, true},
+        {1000, system_file_calls.zero_range, true},
+        {10000000, zero_not_supported, false},
+    };
+    for (const Case& c : cases) {
+        FILE* f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::string old((size_t)c.existing, '\x5a');
+        ASSERT_EQ(fwrite(old.data(), 1, old.size(), f), old.size());
+        fclose(f);
+        file_system_calls.zero_range = c.zero;
+        open_output();
+        fclose(disk_write_buffer.stream);
+        release_output_buffer();
+        f = fopen(path.c_str(), "rb");
+        ASSERT_NE(f, nullptr);
+        std::string bytes(default_length, '\0');
+        ASSERT_EQ(fread(&bytes[0], 1, bytes.size(), f), bytes.size());
+        fclose(f);
+        EXPECT_EQ(bytes.substr(0, 4), "RIFF") << c.existing;
+        EXPECT_EQ(bytes.substr(36, 8), std::string("data\0\0\0\0", 8)) << c.existing;
+        size_t kept = std::min((size_t)c.existing, (size_t)default_length);
+        size_t left = std::count(bytes.begin() + 44, bytes.begin() + (long)kept, '\x5a');
+        EXPECT_EQ(left, c.zeroed ? 0 : kept - 44) << c.existing;
+        unlink(path.c_str());
+    }
 }
 
 TEST_F(OpenOutput, MeasuresAndCutsBackFilesOf2GiBAndMore) {
@@ -229,7 +287,15 @@ TEST_F(OpenOutput, PreparesTheTrueLengthOnBothSidesOfTheRiffLimit) {
         EXPECT_EQ(file_size(), (off_t)c.length);
         EXPECT_EQ(std::string(disk_write_buffer.buffer, 4), c.kind);
         EXPECT_EQ(disk_write_buffer.pending, c.kind[1] == 'F' ? 80 : 44);
-        EXPECT_EQ(staged_riff_size(), c.riff_size);
+        /* The staged header counts no audio yet; the one for the full take has the true size. */
+        const uint32_t header_size = (uint32_t)disk_write_buffer.pending;
+        EXPECT_EQ(staged_riff_size(), c.kind[1] == 'F' ? 0xFFFFFFFFu : header_size - 8);
+        unsigned char full[WAVE_HEADER_SIZE_MAX];
+        ASSERT_EQ(wave_header_image(c.length - header_size, full), header_size);
+        EXPECT_EQ(std::string((const char*)full, 4), c.kind);
+        EXPECT_EQ((uint32_t)full[4] | (uint32_t)full[5] << 8 | (uint32_t)full[6] << 16 |
+                      (uint32_t)full[7] << 24,
+                  c.riff_size);
         fclose(disk_write_buffer.stream);
         release_output_buffer();
     }

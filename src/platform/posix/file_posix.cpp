@@ -1,6 +1,7 @@
 // The runtime file services on POSIX systems: 64-bit sizes and offsets through stat, fstat,
 // fseeko, ftello, ftruncate and posix_fallocate, the output's lock through flock, the take's lock
-// through a socket name; every system call through file_system_calls.
+// through a socket name, the header's positioned writes, syncs and zeroed ranges through pwrite,
+// fdatasync and fallocate; every system call through file_system_calls.
 #define _FILE_OFFSET_BITS 64
 #include "platform/posix/file_posix.h"
 
@@ -31,9 +32,23 @@ static int system_fcntl(int fd, int command, int argument) {
     return fcntl(fd, command, argument);
 }
 
+/* fallocate's zeroing mode, where the system has it; elsewhere nothing is supported. */
+static int system_zero_range(int fd, off_t offset, off_t length) {
+#ifdef FALLOC_FL_ZERO_RANGE
+    return fallocate(fd, FALLOC_FL_ZERO_RANGE, offset, length);
+#else
+    (void)fd;
+    (void)offset;
+    (void)length;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
 const FileSystemCalls system_file_calls = {
-    system_stat,  system_fstat, fseeko, ftello, ftruncate, posix_fallocate, system_open, close,
-    system_fcntl, flock,        dup2,   fdopen, remove,    socket,          bind,
+    system_stat, system_fstat, fseeko,       ftello, ftruncate, posix_fallocate,
+    system_open, close,        system_fcntl, flock,  dup2,      fdopen,
+    remove,      socket,       bind,         pwrite, fdatasync, system_zero_range,
 };
 
 FileSystemCalls file_system_calls = system_file_calls;
@@ -277,4 +292,52 @@ int lock_take_name(const char* take_path) {
     }
     file_layer.take_lock = fd; /* open until the process ends */
     return 0;
+}
+
+int write_stream_at(FILE* stream, int64_t offset, const void* bytes, size_t length) {
+    const char* from = (const char*)bytes;
+    while (length > 0) {
+        ssize_t written = file_system_calls.write_at(fileno(stream), from, length, (off_t)offset);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            if (written == 0) errno = EIO;
+            return -1;
+        }
+        from += written;
+        offset += written;
+        length -= (size_t)written;
+    }
+    return 0;
+}
+
+int sync_stream(FILE* stream) {
+    int result;
+    do
+        result = file_system_calls.sync_data(fileno(stream));
+    while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : -1;
+}
+
+int zero_stream_range(FILE* stream, int64_t offset, int64_t length) {
+    if (length <= 0) return 0;
+    if (file_system_calls.zero_range(fileno(stream), (off_t)offset, (off_t)length) == 0) return 0;
+    switch (errno) {
+    case EOPNOTSUPP:
+#if defined(ENOTSUP) && ENOTSUP != EOPNOTSUPP
+    case ENOTSUP:
+#endif
+    case EINVAL:
+    case ENOSYS:
+    case ENODEV:
+    case ESPIPE:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+bool stream_is_regular_file(FILE* stream) {
+    struct stat status;
+    return file_system_calls.stat_descriptor(fileno(stream), &status) == 0 &&
+           S_ISREG(status.st_mode);
 }

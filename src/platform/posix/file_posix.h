@@ -23,6 +23,9 @@ struct FileSystemCalls {
     int (*remove_path)(const char* path);                       /* remove */
     int (*make_socket)(int domain, int type, int protocol);     /* socket */
     int (*bind_socket)(int fd, const struct sockaddr* address, socklen_t length); /* bind */
+    ssize_t (*write_at)(int fd, const void* bytes, size_t length, off_t offset);  /* pwrite */
+    int (*sync_data)(int fd);                                                     /* fdatasync */
+    int (*zero_range)(int fd, off_t offset, off_t length); /* fallocate(FALLOC_FL_ZERO_RANGE) */
 };
 
 /* The calls the file services make. Holds the system's own functions; only tests change it, and

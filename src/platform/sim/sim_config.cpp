@@ -89,6 +89,8 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         config->gap_frames = (int64_t)n;
     } else if (key_is("overrun") && n > 0) {
         config->overrun_ms = (unsigned)n;
+    } else if (key_is("tell")) {
+        config->tell_fd = (int)n;
     } else {
         return false;
     }
@@ -104,6 +106,7 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
     config->die_after = SIM_NEVER;
     config->interrupt_after = SIM_NEVER;
     config->gap_frames = SIM_NEVER;
+    config->tell_fd = -1;
     if (error_size > 0) error[0] = '\0';
     if (!text || !*text || (!strchr(text, '=') && strchr(text, '/'))) return true;
     const char* start = text;

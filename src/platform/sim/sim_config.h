@@ -35,6 +35,7 @@ struct SimConfig {
     int64_t interrupt_after;         /* buffers delivered before SIGINT is sent, or SIM_NEVER */
     int64_t gap_frames;              /* frames skipped by a loss, or SIM_NEVER for 0.8 s */
     unsigned overrun_ms;             /* audio the device holds unread; 0 = any amount */
+    int tell_fd;                     /* descriptor told the frames delivered, or -1 */
     SimLoss losses[SIM_MAX_LOSSES];  /* scripted losses, as given */
     unsigned loss_count;             /* entries in losses */
     SimFault faults[SIM_MAX_FAULTS]; /* injected call failures */

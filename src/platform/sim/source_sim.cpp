@@ -53,6 +53,10 @@
 //     overrun=MS         the device holds at most MS ms of unread audio (paced only): a reader
 //                        further behind loses everything held (WAVE_SOURCE_LOST) and goes on
 //                        with the newest frame (default: the device holds any amount)
+//     tell=FD            after every read that hands out frames, the count of frames handed
+//                        out so far is written at offset 0 of descriptor FD (an open file), as
+//                        20 decimal digits and a newline, so that a test can tell how much the
+//                        program had captured when it was killed
 //     fail=CALL:N[:CODE] the N-th call (from 1) of waveInPrepareHeader, waveInAddBuffer,
 //                        waveInStart, waveInUnprepareHeader, waveInStop, waveInReset or
 //                        waveInClose (CALL = prepare, add, start, unprepare, stop, reset, close)
@@ -341,6 +345,14 @@ static uint64_t smaller(uint64_t a, uint64_t b) {
     return a < b ? a : b;
 }
 
+/* Tells the frames delivered so far to the descriptor that tell= names, if any. */
+static void tell_delivered(const WaveSource* source) {
+    if (source->config.tell_fd < 0) return;
+    char text[24];
+    int length = snprintf(text, sizeof text, "%020llu\n", (unsigned long long)source->delivered);
+    if (pwrite(source->config.tell_fd, text, (size_t)length, 0) != length) return;
+}
+
 int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uint32_t timeout_ms) {
     uint64_t frames = smaller(max_bytes, 0x7FFFFFFF) / source->frame_bytes;
     if (frames == 0 || !source->started) return 0;
@@ -381,6 +393,7 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     fill_frames(source, static_cast<BYTE*>(dest), frames);
     source->delivered += frames;
     source->consumed += frames;
+    tell_delivered(source);
     if (source->delivered == source->interrupt_at) kill(getpid(), SIGINT);
     return (int32_t)(frames * source->frame_bytes);
 }

@@ -221,3 +221,55 @@ int lock_take_name(const char* take_path) {
     file_layer.take_lock = mutex; /* open until the process ends */
     return 0;
 }
+
+/* A positioned write on the file's handle moves the handle's file pointer, which the C runtime's
+   unbuffered stream writes at: it is put back where it was. */
+int write_stream_at(FILE* stream, int64_t offset, const void* bytes, size_t length) {
+    HANDLE file = (HANDLE)_get_osfhandle(_fileno(stream));
+    LARGE_INTEGER zero = {}, position;
+    if (file == INVALID_HANDLE_VALUE || !SetFilePointerEx(file, zero, &position, FILE_CURRENT)) {
+        errno = EBADF;
+        return -1;
+    }
+    const char* from = (const char*)bytes;
+    int result = 0;
+    while (length > 0) {
+        OVERLAPPED where = {};
+        where.Offset = (DWORD)((uint64_t)offset & 0xFFFFFFFFu);
+        where.OffsetHigh = (DWORD)((uint64_t)offset >> 32);
+        DWORD chunk = length > 0x40000000u ? 0x40000000u : (DWORD)length, written = 0;
+        if (!WriteFile(file, from, chunk, &written, &where) || written == 0) {
+            errno = EIO;
+            result = -1;
+            break;
+        }
+        from += written;
+        offset += written;
+        length -= written;
+    }
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+        errno = EIO;
+        result = -1;
+    }
+    return result;
+}
+
+int sync_stream(FILE* stream) {
+    HANDLE file = (HANDLE)_get_osfhandle(_fileno(stream));
+    if (file == INVALID_HANDLE_VALUE || !FlushFileBuffers(file)) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
+}
+
+/* Zeroing a range of a file that is not sparse writes the zeros on Windows, as long as writing
+   them ourselves: it is not done, and the earlier take stays beyond what the header counts. */
+int zero_stream_range(FILE*, int64_t, int64_t) {
+    return 1;
+}
+
+bool stream_is_regular_file(FILE* stream) {
+    HANDLE file = (HANDLE)_get_osfhandle(_fileno(stream));
+    return file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK;
+}
