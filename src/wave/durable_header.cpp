@@ -4,21 +4,16 @@
 #include "wave/durable_header.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "driver/fatal.h"
 #include "platform/file_services.h"
+#include "platform/monotonic_ms.h"
 #include "settings/settings.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
 DurableHeader durable_header;
-
-static int64_t steady_ms(void) {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 uint64_t countable_audio(uint64_t stream_bytes) {
     const uint64_t header = wave_header_size();
@@ -60,7 +55,7 @@ static void sync_output(void) {
     DurableHeader& d = durable_header;
     if (sync_stream(disk_write_buffer.stream) != 0) write_failed();
     d.synced = d.written;
-    d.last_sync_ms = steady_ms();
+    d.last_sync_ms = monotonic_milliseconds();
 }
 
 void begin_durable_output(int32_t buffer_count) {
@@ -71,7 +66,7 @@ void begin_durable_output(int32_t buffer_count) {
     d.synced = 0;
     /* The first write is synced and counted at once: a header for no audio on a file of its final
        length is one that some readers (ffmpeg's) take to run to the end of the file. */
-    d.last_sync_ms = steady_ms() - (int64_t)recording_settings.sync_seconds * 1000;
+    d.last_sync_ms = monotonic_milliseconds() - (int64_t)recording_settings.sync_seconds * 1000;
     if (!d.active) {
         emit_wave_header(buffer_count);
         return;
@@ -87,7 +82,7 @@ void note_output_written(uint64_t bytes) {
     const int32_t interval = recording_settings.sync_seconds;
     if (interval == 0) {
         rewrite_header(countable_audio(d.written));
-    } else if (sync_is_due(steady_ms(), d.last_sync_ms, interval)) {
+    } else if (sync_is_due(monotonic_milliseconds(), d.last_sync_ms, interval)) {
         /* The audio reaches the disk before the header that counts it. */
         sync_output();
         rewrite_header(countable_audio(d.synced));

@@ -10,7 +10,7 @@ struct DurableHeader {
     bool active;          /* the header is kept true: a regular file whose header is rewritable */
     uint64_t written;     /* bytes the stream took from the header's offset on, header included */
     uint64_t synced;      /* of those, the bytes the last sync made durable */
-    int64_t last_sync_ms; /* the steady clock at the last sync (or the file's start) */
+    int64_t last_sync_ms; /* the monotonic clock at the last sync (or the file's start) */
 };
 
 extern DurableHeader durable_header;
