@@ -103,6 +103,29 @@ test_expect_success FFPROBE_STRACE 'a 10-hour 24-bit take is prepared as RF64, a
     sox_reads take.wav 2 48000 24 "$frames" "Signed Integer PCM"
 '
 
+test_expect_success FFPROBE_STRACE 'with -e a 10-hour take is RF64 with a bext chunk, read by ffprobe and sox after a stop' '
+    test_when_finished "kill -9 -- -\$pid 2>/dev/null || :" &&
+    before=$(date +%s%N) &&
+    in_background strace -f -o trace -e trace=fallocate -e inject=fallocate:error=EINVAL \
+        env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" TZ=UTC0 WAVTAP_SIM=speed=1 \
+        "$SIM" take -s36000 -b24 -c2 -f48000 -e -isim >stdout 2>stderr </dev/null &&
+    wait_for_text " 9:59:59" &&
+    test "$(file_size take.wav)" = $((10368000000 + 714)) &&
+    kill -INT -- -$pid &&
+    finish &&
+    after=$(date +%s%N) &&
+    test_status 0 &&
+    test "$(head -c 4 take.wav)" = RF64 &&
+    header_size_is take.wav 714 &&
+    test "$(od -An -c -j96 -N4 take.wav | tr -d " ")" = bext &&
+    $CHECK_SIGNAL take.wav --first 0 >signal.txt &&
+    frames=$(sed -n "s/.*frames=\([0-9]*\).*/\1/p" signal.txt) &&
+    test "$frames" -ge 48000 &&
+    test "$(file_size take.wav)" = $((714 + frames * 6)) &&
+    bext_is take.wav 48000 "$before" "$after" 0 "wavtap $VERSION: device sim, 48000 Hz, 2 ch, 24 bit" &&
+    sox_reads take.wav 2 48000 24 "$frames" "Signed Integer PCM"
+'
+
 test_expect_success 'the progress line shows one level a channel and fits 80 columns with 8' '
     record speed=0 take -s2 -c8 -b32 -f8000 &&
     test_status 0 &&
