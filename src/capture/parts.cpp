@@ -13,6 +13,7 @@
 #include "platform/file_services.h"
 #include "platform/path.h"
 #include "settings/settings.h"
+#include "wave/bext_chunk.h"
 #include "wave/durable_header.h"
 #include "wave/output_file.h"
 #include "wave/wave_header.h"
@@ -254,6 +255,10 @@ uint32_t part_buffers_done(uint32_t completed) {
     return completed - take_parts.first_buffer;
 }
 
+uint32_t current_part_number(void) {
+    return in_parts() ? take_parts.number : 0;
+}
+
 uint32_t part_buffer_count(void) {
     return in_parts() ? take_parts.buffers : take_buffers();
 }
@@ -270,6 +275,7 @@ static void switch_part(uint32_t completed, uint64_t data_size) {
     t.number++;
     t.first_buffer = completed;
     t.buffers = t.next.buffers;
+    stamp_file_start_now();
     begin_durable_output((int32_t)t.buffers);
 }
 

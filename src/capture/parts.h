@@ -26,6 +26,9 @@ void prepare_second_part(void);
    less those of the finished parts. */
 uint32_t part_buffers_done(uint32_t completed);
 
+/* The number of the part being written, from 1; 0 without parts. Main thread. */
+uint32_t current_part_number(void);
+
 /* Capture buffers in the current part when it is full (the take's total without parts). */
 uint32_t part_buffer_count(void);
 

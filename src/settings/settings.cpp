@@ -23,6 +23,7 @@ const RecordingSettings default_settings = {
     "", /* device_name */
     0,  /* part_seconds */
     1,  /* sync_seconds */
+    0,  /* bext */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -58,6 +59,7 @@ static const char usage_text[] =
     "  -l        List the input devices, with the number or name for -i.\n"
     "  -p        Prompt for keystroke before beginning recording.\n"
     "  -q        Quiet mode (no progress display)\n"
+    "  -e        Broadcast Wave: a bext chunk with the time of each file's first frame.\n"
     "  -#q{nn}   Audio buffer queue size in seconds, "
         NUMBER_TEXT(QUEUE_SECONDS_MIN) ".." NUMBER_TEXT(QUEUE_SECONDS_MAX) " (default %d).\n"
     "  -#b{nnn}  Wave buffers/sec, "
@@ -238,6 +240,9 @@ static bool apply_switch(const char* argument) {
         return true;
     case 'Q':
         s.quiet = 1;
+        return true;
+    case 'E':
+        s.bext = 1;
         return true;
     case '#':
         return apply_extended_switch(argument);

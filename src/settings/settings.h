@@ -35,6 +35,7 @@ struct RecordingSettings {
     char device_name[DEVICE_NAME_SIZE]; /* input device named by -i, or "" for device_number */
     int32_t part_seconds;               /* length of each part in seconds, 0 = one file (-t) */
     int32_t sync_seconds; /* longest time between syncs of the output, 0 = at the end only (-#s) */
+    int32_t bext;         /* every file gets a Broadcast Wave "bext" chunk (-e) */
 };
 
 /* The process-wide settings. Written by parse_switches; read-only for everything else. The file

@@ -13,6 +13,7 @@
 #include "platform/file_services.h"
 #include "platform/path.h"
 #include "settings/settings.h"
+#include "wave/bext_chunk.h"
 #include "wave/durable_header.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
@@ -169,6 +170,7 @@ void open_output(void) {
     out.buffer = (char*)malloc((size_t)s.write_size);
     if (!out.buffer) fatal_error("Couldn't allocate disk output buffer\n");
     uint64_t target = wave_data_size(first_file_buffers()) + wave_header_size();
+    stamp_file_start_now();
 
     if (s.output_path[0] == '-') {
         snprintf(out.path, sizeof out.path, "-");

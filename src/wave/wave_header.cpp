@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "settings/settings.h"
+#include "wave/bext_chunk.h"
 #include "wave/write_buffer.h"
 
 #define RIFF_SIZE_MAX 0xFFFFFFFFu /* also RF64's mark for "see the ds64 chunk" */
@@ -60,7 +61,8 @@ static bool format_is_extensible(void) {
 
 /* Bytes in the RIFF header of the recording format, without a "ds64" chunk. */
 static uint32_t riff_header_size(void) {
-    return WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0);
+    return WAVE_HEADER_SIZE + (format_is_extensible() ? FMT_EXTENSIBLE_EXTRA : 0) +
+           (recording_settings.bext ? BEXT_CHUNK_SIZE : 0);
 }
 
 bool wave_header_is_rf64(void) {
@@ -116,6 +118,12 @@ static uint64_t build_header(uint64_t data_size, HeaderImage& image) {
         put_le(&image, ex.SubFormat.Data3, 2);
         memcpy(image.bytes + image.length, ex.SubFormat.Data4, 8);
         image.length += 8;
+    }
+    if (s.bext) {
+        put_id(&image, "bext");
+        put_le(&image, BEXT_DATA_SIZE, 4);
+        bext_fields(image.bytes + image.length);
+        image.length += BEXT_DATA_SIZE;
     }
     put_id(&image, "data");
     put_le(&image, rf64 ? RIFF_SIZE_MAX : data_size, 4);

@@ -51,6 +51,30 @@ test_expect_success 'header sizes follow the format: 44 plain, 68 extensible' '
     header_size_is take.wav 68
 '
 
+# -e rows: the time zone (a POSIX TZ), its offset from UTC, the format switches, the header's
+# size, the channels and bits, sox's encoding and what the Description says of the format.
+# Python's wave module reads only plain headers.
+bext_rows="UTC0|0|-c2 -b16|654|2 16|Signed Integer PCM|2 ch, 16 bit
+IST-5:30|19800|-c3 -b24|678|3 24|Signed Integer PCM|3 ch, 24 bit
+XYZ+3|-10800|-c1 -b32f|678|1 32|Floating Point PCM|1 ch, 32 bit float"
+VERSION=$("$SIM" --version | sed "s/^wavtap //")
+
+while IFS="|" read -r zone offset switches size layout encoding format; do
+    test_expect_success FFPROBE "-e $switches in TZ=$zone: ffprobe reads the bext chunk, sox the audio" '
+        set -- '"$layout"' &&
+        before=$(date +%s%N) &&
+        TZ='"$zone"' record speed=0 take -q -s1 -f8000 -e -i2 '"$switches"' &&
+        after=$(date +%s%N) &&
+        test_status 0 &&
+        header_size_is take.wav '"$size"' &&
+        test "$(od -An -c -j$(('"$size"' - 618)) -N4 take.wav | tr -d " ")" = bext &&
+        check_signal take.wav 8000 &&
+        bext_is take.wav 8000 "$before" "$after" '"$offset"' "wavtap $VERSION: device 2, 8000 Hz, '"$format"'" &&
+        sox_reads take.wav "$1" 8000 "$2" 8000 "'"$encoding"'" &&
+        if [ "$1" -le 2 ] && [ "$2" -le 16 ]; then readers_agree take.wav "$1" 8000 "$2" 8000; fi
+    '
+done <<<"$bext_rows"
+
 # The preparation runs under strace with the block reservation refused as unsupported (EINVAL;
 # for EOPNOTSUPP the C library would write a byte to every block instead), so the file stays
 # sparse and no disk space is used; the calls still show the 64-bit lengths. The leak check of
@@ -76,6 +100,29 @@ test_expect_success FFPROBE_STRACE 'a 10-hour 24-bit take is prepared as RF64, a
     grep -q "ftruncate([0-9]*, $((104 + frames * 6))) *= 0" trace &&
     test "$(head -c 4 take.wav)" = RF64 &&
     probe_is take.wav pcm_s24le 48000 2 stereo "$(printf "%d.%06d" $((frames / 48000)) $((frames % 48000 * 1000000 / 48000)))" &&
+    sox_reads take.wav 2 48000 24 "$frames" "Signed Integer PCM"
+'
+
+test_expect_success FFPROBE_STRACE 'with -e a 10-hour take is RF64 with a bext chunk, read by ffprobe and sox after a stop' '
+    test_when_finished "kill -9 -- -\$pid 2>/dev/null || :" &&
+    before=$(date +%s%N) &&
+    in_background strace -f -o trace -e trace=fallocate -e inject=fallocate:error=EINVAL \
+        env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" TZ=UTC0 WAVTAP_SIM=speed=1 \
+        "$SIM" take -s36000 -b24 -c2 -f48000 -e -isim >stdout 2>stderr </dev/null &&
+    wait_for_text " 9:59:59" &&
+    test "$(file_size take.wav)" = $((10368000000 + 714)) &&
+    kill -INT -- -$pid &&
+    finish &&
+    after=$(date +%s%N) &&
+    test_status 0 &&
+    test "$(head -c 4 take.wav)" = RF64 &&
+    header_size_is take.wav 714 &&
+    test "$(od -An -c -j96 -N4 take.wav | tr -d " ")" = bext &&
+    $CHECK_SIGNAL take.wav --first 0 >signal.txt &&
+    frames=$(sed -n "s/.*frames=\([0-9]*\).*/\1/p" signal.txt) &&
+    test "$frames" -ge 48000 &&
+    test "$(file_size take.wav)" = $((714 + frames * 6)) &&
+    bext_is take.wav 48000 "$before" "$after" 0 "wavtap $VERSION: device sim, 48000 Hz, 2 ch, 24 bit" &&
     sox_reads take.wav 2 48000 24 "$frames" "Signed Integer PCM"
 '
 

@@ -6,6 +6,8 @@
 . "$(dirname "$0")/capture-lib.sh"
 . "$(dirname "$0")/wave-checks.sh"
 
+command -v ffprobe >/dev/null && test_set_prereq FFPROBE
+
 # check_parts FIRST FILE:FRAMES...: each FILE's header agrees with its length, and it holds
 # FRAMES frames of the signal, the first at frame FIRST and each next file going on where the one
 # before ended.
@@ -31,6 +33,20 @@ test_expect_success 'a take in many parts: joined they are the signal, the last 
     printf "take-000%s.wav\n" 1 2 3 4 >expected-parts &&
     test_cmp_files expected-parts actual-parts &&
     check_parts 0 take-0001.wav:88200 take-0002.wav:88200 take-0003.wav:88200 take-0004.wav:44100
+'
+
+test_expect_success FFPROBE 'with -e every part has its own bext chunk, which names the part' '
+    head -c 1000000 /dev/urandom >take-0002.wav &&
+    before=$(date +%s%N) &&
+    TZ=UTC0 record speed=0 take -q -s5 -t2 -e &&
+    after=$(date +%s%N) &&
+    test_status 0 &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:88200 take-0003.wav:44100 &&
+    version=$("$SIM" --version | sed "s/^wavtap //") &&
+    for n in 1 2 3; do
+        bext_is take-000$n.wav 44100 "$before" "$after" 0 \
+            "wavtap $version: device 0, 44100 Hz, 2 ch, 16 bit, part $n of a take in parts of 2 s" || exit 1
+    done
 '
 
 test_expect_success 'parts of an odd rate and mono 8-bit each hold their whole seconds' '

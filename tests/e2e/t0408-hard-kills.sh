@@ -129,6 +129,18 @@ test_expect_success 'SIGKILL in a take in parts: finished parts whole, the curre
     done
 '
 
+test_expect_success 'with -e, SIGKILL at 6 moments leaves a true header that keeps its bext chunk' '
+    for delay in 0.1 0.4 0.8 1.2 1.6 2.0; do
+        rm -f "$DISK/take.wav" &&
+        killed_take "$DISK/take.wav" "$delay" -e &&
+        true_after_kill "$DISK/take.wav" "" 1 &&
+        if [ -s "$DISK/take.wav" ]; then
+            test "$(od -An -c -j36 -N4 "$DISK/take.wav" | tr -d " ")" = bext &&
+            test "$(od -An -c -j646 -N4 "$DISK/take.wav" | tr -d " ")" = data
+        fi || { echo "killed after $delay s"; exit 1; }
+    done
+'
+
 test_expect_success 'standard output to a file: SIGKILL leaves a header that counts what is there' '
     : >count &&
     in_background env WAVTAP_SIM="speed=$SPEED,tell=9" "$SIM" - -s10 -q -#s0 >out.wav 2>stderr </dev/null 9<>count &&

@@ -70,3 +70,25 @@ sox_reads() {
     got="$(sox --i -c "$1")|$(sox --i -r "$1")|$(sox --i -b "$1")|$(sox --i -s "$1")|$(sox --i -e "$1" 2>/dev/null)" &&
         { [ "$got" = "$want" ] || fail "sox reads $1 as $got, expected $want"; }
 }
+
+# bext_is FILE RATE BEFORE AFTER OFFSET DESCRIPTION: ffprobe reads FILE's bext chunk as wavtap
+# writes it: DESCRIPTION, the originator "wavtap", and an origination date and time (in the zone
+# OFFSET seconds from UTC) between BEFORE and AFTER (ns since 1970, rounded down to seconds),
+# whose time reference counts that second's frames since midnight at RATE.
+bext_is() {
+    ffprobe -v error -show_entries format_tags -of default=nw=1 "$1" >bext-tags &&
+        python3 -c 'import datetime, sys
+rate, before, after, offset = (int(a) for a in sys.argv[1:5])
+tags = dict(line.rstrip("\n").split("=", 1) for line in open("bext-tags") if "=" in line)
+for key, want in (("TAG:comment", sys.argv[5]), ("TAG:encoded_by", "wavtap")):
+    if tags.get(key) != want:
+        sys.exit("%s is %r, expected %r" % (key, tags.get(key), want))
+local = datetime.datetime.strptime(tags["TAG:date"] + " " + tags["TAG:creation_time"], "%Y-%m-%d %H:%M:%S")
+at = int((local - datetime.datetime(1970, 1, 1)).total_seconds()) - offset
+if not before // 10**9 <= at <= after // 10**9:
+    sys.exit("origination %s is not between the take'"'"'s start and end" % local)
+reference = int(tags["TAG:time_reference"])
+if reference // rate != local.hour * 3600 + local.minute * 60 + local.second:
+    sys.exit("time reference %d is not %s at %d Hz" % (reference, local.time(), rate))' \
+            "$2" "$3" "$4" "$5" "$6" || fail "$1: wrong bext chunk: $(cat bext-tags)"
+}

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks that a power cut at any instant leaves a true header, from a journal of the file's changes.
 
-usage: check_power_cut.py JOURNAL [--initial FILE]
+usage: check_power_cut.py JOURNAL [--initial FILE] [--bext]
 
 JOURNAL is what tests/tools/power_cut_shim.c wrote while wavtap-sim recorded 16-bit stereo
 44100 Hz audio (the plain 44-byte header) into one file; --initial is the file as it was before
@@ -11,7 +11,10 @@ are checked: the synced state alone, with each single later change, and with all
 every state the header, if there is one, must be a true one: "RIFF", "WAVE", the format, a RIFF
 size that matches its data size, whole frames, the file at least that long, and its data the
 simulated device's signal from frame 0 (frame f: f and f + 16384, mod 65536, little-endian). A
-state without a header is allowed only before the first sync (the file not taken yet). Prints
+state without a header is allowed only before the first sync (the file not taken yet). With
+--bext the header holds a 610-byte "bext" chunk between "fmt " and "data" (654 bytes in all),
+the same bytes in every state whose header counts audio (the empty header before the first
+write may still hold another start). Prints
   states=N synced_frames=F final_frames=G
 (the frames counted at the last sync and after the last change) and exits 0; prints what is wrong
 and exits 1 otherwise.
@@ -22,6 +25,11 @@ import sys
 
 FORMAT = struct.pack("<4sI4s4sIHHIIHH", b"RIFF", 0, b"WAVE", b"fmt ", 16, 1, 2, 44100, 176400, 4,
                      16)
+
+
+BEXT_CHUNK = 610  # "bext", its size and a version 1 chunk's 602 bytes
+header_size = 44  # 44 + BEXT_CHUNK with --bext
+bext_seen = []  # the bext chunk of the first state whose header counts audio
 
 
 def fail(message):
@@ -79,22 +87,35 @@ def signal(frames):
 
 def counted(state, label, expected, before_sync):
     """The frames a true header in state counts; fails on a header that is not true."""
-    if len(state) < 44 or state[0:4] != b"RIFF":
+    if len(state) < header_size or state[0:4] != b"RIFF":
         if not before_sync:
             fail("%s: no header after it was synced" % label)
         return 0
-    riff_size, data_size = struct.unpack_from("<I", state, 4)[0], struct.unpack_from("<I", state, 40)[0]
-    data_id = state[36:40]
+    data_at = header_size - 8
+    riff_size = struct.unpack_from("<I", state, 4)[0]
+    data_size = struct.unpack_from("<I", state, data_at + 4)[0]
+    data_id = state[data_at:data_at + 4]
     if state[8:36] != FORMAT[8:] or data_id != b"data":
         fail("%s: not a 16-bit stereo 44100 Hz header" % label)
-    if riff_size != data_size + 36:
+    if header_size > 44:
+        chunk = bytes(state[36:36 + BEXT_CHUNK])
+        if chunk[:8] != b"bext" + struct.pack("<I", BEXT_CHUNK - 8):
+            fail("%s: no bext chunk after fmt" % label)
+        if data_size == 0:
+            pass
+        elif not bext_seen:
+            bext_seen.append(chunk)
+        elif chunk != bext_seen[0]:
+            fail("%s: the bext chunk differs from the first counting header's" % label)
+    if riff_size != data_size + header_size - 8:
         fail("%s: RIFF size %d for %d data bytes" % (label, riff_size, data_size))
     if data_size % 4:
         fail("%s: %d data bytes are not whole frames" % (label, data_size))
-    if 44 + data_size > len(state):
-        fail("%s: the header counts %d bytes, the file holds %d" % (label, data_size, len(state) - 44))
-    if state[44:44 + data_size] != expected[:data_size]:
-        at = next(i for i in range(data_size) if state[44 + i] != expected[i])
+    if header_size + data_size > len(state):
+        fail("%s: the header counts %d bytes, the file holds %d" % (label, data_size,
+                                                                     len(state) - header_size))
+    if state[header_size:header_size + data_size] != expected[:data_size]:
+        at = next(i for i in range(data_size) if state[header_size + i] != expected[i])
         fail("%s: data byte %d of %d counted is not the signal" % (label, at, data_size))
     return data_size // 4
 
@@ -103,14 +124,17 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("journal")
     parser.add_argument("--initial")
+    parser.add_argument("--bext", action="store_true")
     args = parser.parse_args()
+    global header_size
+    header_size = 44 + (BEXT_CHUNK if args.bext else 0)
     changes = read_journal(args.journal)
     state = bytearray()
     if args.initial:
         with open(args.initial, "rb") as f:
             state = bytearray(f.read())
-    longest = max([c[1] + c[2] for c in changes if c[0] == "W"] + [44])
-    expected = signal((longest - 44) // 4 + 1)
+    longest = max([c[1] + c[2] for c in changes if c[0] == "W"] + [header_size])
+    expected = signal((longest - header_size) // 4 + 1)
     syncs = [i for i, c in enumerate(changes) if c[0] == "S"]
     states = 0
     synced_frames = 0

@@ -5,7 +5,8 @@ usage: check_sim_signal.py FILE [--first N] [--frames N] [--trailing any|zeros]
 
 Checks that the header agrees with the file: a plain 44-byte header, a WAVE_FORMAT_EXTENSIBLE
 "fmt " chunk of 40 bytes (68-byte header), an RF64 header with a "ds64" chunk (80 bytes), or
-both (104 bytes); the RIFF and data sizes (from "ds64" in RF64) match the file's length, the
+both (104 bytes), each with a version 1 "bext" chunk of 602 bytes after the "fmt " chunk or
+without one; the RIFF and data sizes (from "ds64" in RF64) match the file's length, the
 format fields are consistent. Then it checks that the data are the simulated device's signal
 without a gap or a repeat: in frame f, channel c holds the bit pattern (f + c * step) mod 2^bits,
 with step 16384, 2^21, 2^29 for 16, 24, 32 bits, little-endian; 32-bit float holds the 24-bit
@@ -86,10 +87,15 @@ def read_header(blob, trailing):
     elif tag != 1:
         fail("format tag %d in a 16-byte fmt chunk" % tag)
     at += 8 + fmt_size
+    bext_id, bext_size = struct.unpack_from("<4sI", blob, at)
+    if bext_id == b"bext":
+        if bext_size != 602 or struct.unpack_from("<H", blob, at + 8 + 346)[0] != 1:
+            fail("bext chunk of %d bytes, not a version 1 chunk of 602" % bext_size)
+        at += 8 + bext_size
     data_id, data_size32 = struct.unpack_from("<4sI", blob, at)
     header_size = at + 8
     if data_id != b"data":
-        fail("no data chunk after fmt")
+        fail("no data chunk after fmt (and bext)")
     if align != channels * bits // 8 or byte_rate != align * rate:
         fail("inconsistent format fields")
     if riff == b"RF64":

@@ -70,6 +70,7 @@ TEST(ParseSwitches, LeavesTheDefaultsWithOnlyAFileName) {
     EXPECT_EQ(s.sync_seconds, 1);
     EXPECT_EQ(s.prompt, 0);
     EXPECT_EQ(s.quiet, 0);
+    EXPECT_EQ(s.bext, 0);
     EXPECT_STREQ(s.output_path, "out.wav");
     EXPECT_EQ(s.format.wFormatTag, 1);
     EXPECT_EQ(s.format.nChannels, 2);
@@ -103,6 +104,9 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-i-7", "x"}, &RecordingSettings::device_number, -7},
         {{"-p7", "x"}, &RecordingSettings::prompt, 1},
         {{"-qx", "x"}, &RecordingSettings::quiet, 1},
+        {{"-e", "x"}, &RecordingSettings::bext, 1},
+        {{"-E", "x"}, &RecordingSettings::bext, 1},
+        {{"-q", "x"}, &RecordingSettings::bext, 0},
         {{"-s2", "-#q10", "x"}, &RecordingSettings::queue_seconds, 2},
         {{"-t3600", "x"}, &RecordingSettings::part_seconds, 3600},
         {{"-s0", "-T60", "x"}, &RecordingSettings::seconds, 0},

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "settings/settings.h"
+#include "wave/bext_chunk.h"
+#include "wave/file_start.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -202,6 +204,135 @@ TEST(EmitWaveHeader, DescribesAnExactDataLength) {
     EXPECT_EQ(le32(bytes + 4), 24255u * 4 + 36);
     EXPECT_EQ(le32(bytes + 40), 24255u * 4);
     release_output_buffer();
+}
+
+TEST(WaveHeaderSize, GrowsByTheBextChunkWithE) {
+    struct Case {
+        uint16_t channels, bits;
+        uint32_t rate;
+        int32_t per_second, seconds;
+        uint32_t plain_size, bext_size;
+    } cases[] = {
+        {2, 16, 44100, 10, 5, 44, 654},      /* plain */
+        {3, 24, 48000, 10, 5, 68, 678},      /* extensible */
+        {2, 16, 44100, 10, 24348, 80, 690},  /* RF64 */
+        {2, 24, 48000, 10, 36000, 104, 714}, /* RF64 and extensible */
+        /* 4294966832 bytes of audio: a RIFF size that fits, unless the bext chunk is added */
+        {1, 8, 767, 1, 5599696, 44, 690},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " ch, " << c.bits << " bits, " << c.rate
+                                        << " Hz, " << c.seconds << " s");
+        recording_settings = default_settings;
+        recording_settings.format.nChannels = c.channels;
+        recording_settings.format.wBitsPerSample = c.bits;
+        recording_settings.format.nSamplesPerSec = c.rate;
+        recording_settings.buffers_per_second = c.per_second;
+        recording_settings.seconds = c.seconds;
+        derive_wave_format();
+        EXPECT_EQ(wave_header_size(), c.plain_size);
+        recording_settings.bext = 1;
+        EXPECT_EQ(wave_header_size(), c.bext_size);
+    }
+    recording_settings = default_settings;
+}
+
+TEST(BextChunk, HoldsTheFileStartAndTheTakeBetweenTheFormatAndTheData) {
+    struct Case {
+        uint16_t channels, bits;
+        uint32_t rate;
+        int32_t seconds;
+        const char* device_name; /* -i's name, or "" for device 3 */
+        uint32_t bext_at;        /* where "bext" is */
+        const char* riff;
+        const char* description;
+    } cases[] = {
+        {2, 16, 48000, 5, "", 36, "RIFF",
+         "wavtap " WAVTAP_VERSION ": device 3, 48000 Hz, 2 ch, 16 bit"},
+        {3, 24, 96000, 5, "hw:1,0", 60, "RIFF",
+         "wavtap " WAVTAP_VERSION ": device hw:1,0, 96000 Hz, 3 ch, 24 bit"},
+        {2, 16, 44100, 24348, "caf\xc3\xa9", 72, "RF64",
+         "wavtap " WAVTAP_VERSION ": device caf??, 44100 Hz, 2 ch, 16 bit"},
+    };
+    /* 2026-11-30 23:59:59.9 UTC, 00:59:59 at UTC+1; a reference past 32 bits. */
+    const FileStart start = {true, 1796083199900000000LL, 3600, 0x123456789ull};
+    set_file_start(&start);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        recording_settings = default_settings;
+        recording_settings.format.nChannels = c.channels;
+        recording_settings.format.wBitsPerSample = c.bits;
+        recording_settings.format.nSamplesPerSec = c.rate;
+        recording_settings.seconds = c.seconds;
+        recording_settings.device_number = 3;
+        strcpy(recording_settings.device_name, c.device_name);
+        recording_settings.bext = 1;
+        derive_wave_format();
+        const uint64_t data_size = 4800;
+        unsigned char h[WAVE_HEADER_SIZE_MAX];
+        uint32_t size = wave_header_image(data_size, h);
+        ASSERT_EQ(size, c.bext_at + 610 + 8);
+        EXPECT_EQ(memcmp(h, c.riff, 4), 0);
+        if (strcmp(c.riff, "RF64") == 0)
+            EXPECT_EQ(le32(h + 20), data_size + size - 8); /* ds64's RIFF size, low word */
+        else
+            EXPECT_EQ(le32(h + 4), data_size + size - 8);
+        const unsigned char* b = h + c.bext_at;
+        /* right after the "fmt " chunk, which follows "WAVE" or the "ds64" chunk */
+        const uint32_t fmt_at = strcmp(c.riff, "RF64") == 0 ? 48 : 12;
+        EXPECT_EQ(memcmp(h + fmt_at, "fmt ", 4), 0);
+        EXPECT_EQ(fmt_at + 8 + le32(h + fmt_at + 4), c.bext_at);
+        EXPECT_EQ(memcmp(b, "bext", 4), 0);
+        EXPECT_EQ(le32(b + 4), 602u);
+        const unsigned char* f = b + 8;
+        const std::string description = c.description;
+        EXPECT_EQ(std::string((const char*)f), description);
+        EXPECT_EQ(std::string(256 - description.size(), '\0'),
+                  std::string((const char*)f + description.size(), 256 - description.size()));
+        EXPECT_EQ(std::string((const char*)f + 256, 32),
+                  std::string("wavtap") + std::string(26, '\0'));
+        EXPECT_EQ(std::string((const char*)f + 288, 32), std::string(32, '\0'));
+        EXPECT_EQ(std::string((const char*)f + 320, 18), "2026-12-0100:59:59");
+        EXPECT_EQ(le32(f + 338), 0x23456789u);
+        EXPECT_EQ(le32(f + 342), 0x1u);
+        EXPECT_EQ(le16(f + 346), 1);
+        EXPECT_EQ(std::string((const char*)f + 348, 254), std::string(254, '\0'));
+        EXPECT_EQ(memcmp(b + 610, "data", 4), 0);
+        EXPECT_EQ(le32(b + 614), strcmp(c.riff, "RF64") == 0 ? 0xFFFFFFFFu : data_size);
+    }
+    const FileStart unknown = {};
+    set_file_start(&unknown);
+    recording_settings = default_settings;
+}
+
+TEST(BextOrigination, GivesTheFirstFramesDateAndTimeInItsZone) {
+    struct Case {
+        int64_t unix_ns;
+        int32_t utc_offset_s;
+        const char* date_time;
+    } cases[] = {
+        {0, 0, "1970-01-0100:00:00"},
+        {1796083199900000000LL, 0, "2026-11-3023:59:59"},     /* rounded down, not up */
+        {1796083199900000000LL, 3600, "2026-12-0100:59:59"},  /* ahead of UTC past midnight */
+        {1796085000000000000LL, -3600, "2026-11-3023:30:00"}, /* behind UTC, the day before */
+        {1830297599500000000LL, 19800, "2028-01-0105:29:59"}, /* into a new year */
+        {1861919999000000000LL, -43200, "2028-12-3111:59:59"},
+        {1835481599000000000LL, 0, "2028-02-2923:59:59"},    /* a leap day */
+        {4107538800000000000LL, 3600, "2100-03-0100:00:00"}, /* 2100 has no February 29 */
+        {-500000000LL, 0, "1969-12-3123:59:59"},             /* before 1970 */
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.unix_ns << " ns, " << c.utc_offset_s << " s");
+        const FileStart start = {true, c.unix_ns, c.utc_offset_s, 0};
+        char fields[18];
+        bext_origination(&start, fields, fields + 10);
+        EXPECT_EQ(std::string(fields, 18), c.date_time);
+    }
+    const FileStart unknown = {false, 1796083199900000000LL, 0, 0};
+    char fields[18];
+    memset(fields, 'x', sizeof fields);
+    bext_origination(&unknown, fields, fields + 10);
+    EXPECT_EQ(std::string(fields, 18), std::string(18, '\0'));
 }
 
 TEST(CaptureBuffers, CarryTheUnevenFramesInTheFirstBufferOfEverySecond) {
