@@ -103,6 +103,16 @@ int64_t wave_source_lost_frames(WaveSource* source);
    source never injects anything. */
 MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsigned n);
 
+/* The system clock, ns since 1970 UTC: the wall clock that names and aligns parts. ALSA: the
+   real one; the simulated device: its own clock, which stands in for it. Any thread. */
+int64_t wave_source_clock_ns(void);
+
+/* A time stamp of the stream as of the last read: the frame that comes *frame frames after the
+   first one read (frames read count; frames a loss skipped do not) is captured at *unix_ns on
+   the system clock. The frame may lie beyond those read (captured, not read yet). False when the
+   source has no time stamp yet. Device thread, after a read. */
+bool wave_source_frame_stamp(WaveSource* source, uint64_t* frame, int64_t* unix_ns);
+
 /* Closes the device and frees the source. Runs on the caller's thread after the device thread
    has ended. */
 void wave_source_close(WaveSource* source);

@@ -13,6 +13,7 @@
 // it to the buffers as they are added, so a caller that is late with its buffers loses nothing.
 // Only a full reserve stops the reading; the device's own buffer then takes the strain.
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <pthread.h>
 
 #include "platform/buffer_problem.h"
+#include "platform/capture_clock.h"
 #include "platform/posix/monotonic_clock.h"
 #include "platform/posix/wave_source.h"
 #include "platform/wave_subformat.h"
@@ -53,6 +55,7 @@ struct WaveInDevice {
     pthread_t thread;           /* the device thread */
     WaveSource* source;         /* the audio source, owned */
     uint32_t frame_bytes;       /* nBlockAlign of the open format */
+    uint32_t rate;              /* nSamplesPerSec of the open format */
     LPWAVEINPROC callback;      /* the caller's callback */
     DWORD_PTR instance;         /* passed back to the callback */
     WAVEHDR* queue_head;        /* added buffers not yet completed, linked through lpNext */
@@ -70,6 +73,7 @@ struct WaveInDevice {
     timespec last_heard;        /* when the started source last gave audio or news of a problem */
     bool stall_noted;           /* the error text says that the device has stopped delivering */
     unsigned calls[CALL_KINDS]; /* calls so far of each counted kind, for fault injection */
+    uint64_t frames_read;       /* frames the source handed out since the open */
     ShortNote notes[SHORT_NOTES]; /* problems of short buffers not asked for yet */
     unsigned next_note;           /* the note the next short buffer takes (the oldest) */
 };
@@ -128,9 +132,26 @@ static void append(WAVEHDR** head, WAVEHDR** tail, WAVEHDR* header) {
     *tail = header;
 }
 
+/* Keeps in header's reserved field the system-clock time of its first frame, from the source's
+   latest time stamp (0 when there is none): its frames are the last ones read but those the
+   reserve still holds. */
+static void stamp_head(WaveInDevice* device, WAVEHDR* header, uint32_t bytes) {
+    static_assert(sizeof(DWORD_PTR) >= sizeof(int64_t), "a time stamp fits the reserved field");
+    uint64_t frame = 0;
+    int64_t unix_ns = 0;
+    header->reserved = 0;
+    if (device->frame_bytes == 0 || !wave_source_frame_stamp(device->source, &frame, &unix_ns))
+        return;
+    uint64_t held = (device->reserve.written - device->reserve.taken) / device->frame_bytes;
+    int64_t first = (int64_t)(device->frames_read - held - bytes / device->frame_bytes);
+    long double ns = (long double)((int64_t)frame - first) * 1e9L / device->rate;
+    header->reserved = (DWORD_PTR)(unix_ns - (int64_t)llroundl(ns));
+}
+
 /* Takes the head buffer off the queue with bytes recorded; its callback becomes due. */
 static void complete_head(WaveInDevice* device, uint32_t bytes) {
     WAVEHDR* header = device->queue_head;
+    stamp_head(device, header, bytes);
     device->queue_head = header->lpNext;
     if (!device->queue_head) device->queue_tail = nullptr;
     device->head_filled = 0;
@@ -206,6 +227,7 @@ static int32_t read_source(WaveInDevice* device, BYTE* dest, uint32_t max_bytes)
     device->busy = false;
     pthread_cond_broadcast(&device->idle);
     watch_for_stall(device, result != 0);
+    if (result > 0) device->frames_read += (uint64_t)result / device->frame_bytes;
     return result;
 }
 
@@ -406,6 +428,7 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device_id, LPCWAVEFORMATEX for
     pthread_cond_init(&device->wake, nullptr);
     pthread_cond_init(&device->idle, nullptr);
     device->frame_bytes = format->nBlockAlign;
+    device->rate = format->nSamplesPerSec;
     device->callback = reinterpret_cast<LPWAVEINPROC>(callback);
     device->instance = instance;
 
@@ -587,6 +610,19 @@ void describe_short_buffer(HWAVEIN handle, const WAVEHDR* header, BufferProblem*
     }
     /* A buffer ended short by a stop, or whose note was pushed out by newer ones. */
     if (!problem->text[0]) waveInGetErrorTextA(MMSYSERR_ERROR, problem->text, sizeof problem->text);
+}
+
+int64_t system_clock_ns(void) {
+    return wave_source_clock_ns();
+}
+
+bool wave_in_buffer_time(HWAVEIN handle, const WAVEFORMATEX* format, const WAVEHDR* header,
+                         int64_t* unix_ns) {
+    (void)handle;
+    (void)format;
+    if (header->reserved == 0) return false;
+    *unix_ns = (int64_t)header->reserved;
+    return true;
 }
 
 UINT WINAPI waveInGetNumDevs(void) {
