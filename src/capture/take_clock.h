@@ -1,0 +1,40 @@
+// The take's clock: where aligned parts' boundaries fall in the captured audio, by the system
+// clock as the capture's time stamps measure it, the start of each file, and the sound card's
+// rate against the system clock.
+#pragma once
+
+#include <cstdint>
+
+/* Fixes the first boundary (aligned parts), from the take's start. Main thread, before the
+   device starts. */
+void start_take_clock(void);
+
+/* Notes a full buffer of `frames` frames about to be written, whose first frame was captured at
+   first_ns on the system clock (timed: the device could tell). Sets the start of the take's first
+   file, and of a file switched to without alignment, from it. Main thread, in order. */
+void clock_note_buffer(bool timed, int64_t first_ns, uint32_t frames);
+
+/* The frame of the buffer last noted at which the next boundary falls: the first frame captured
+   at or after it (0 when the buffer begins after it), or `frames` when the boundary lies beyond
+   the buffer or the parts are not aligned. Main thread. */
+uint32_t clock_boundary_frame(uint32_t frames);
+
+/* The boundary the current part ends at, in s since 1970 UTC (aligned parts). */
+int64_t clock_next_boundary_s(void);
+
+/* The boundary after that: the start of the part prepared ahead of the next one. */
+int64_t clock_following_boundary_s(void);
+
+/* Moves on past the boundary in the buffer last noted: the next file's start is
+   the boundary when the output switched to it (switched), the part's measured rate is reported when
+   it changed by more than the report step since the last report, and the next boundary is the one
+   after. Main thread. */
+void clock_pass_boundary(bool switched);
+
+/* The next file begins at the next buffer noted (a switch without alignment, or after a loss);
+   a loss also restarts the rate's measurement. Main thread. */
+void clock_file_switched(bool after_loss);
+
+/* At the take's end: the closing line with the take's measured rate, when the parts are aligned
+   and it could be measured. Main thread, once. */
+void end_take_clock(void);
