@@ -253,6 +253,98 @@ Get help by starting the program without arguments.
     '
 done
 
+# Aligned parts (-a): the simulated device's clock stands in for the system clock. CHECK_ALIGNED
+# (check_aligned) puts the parts in order by their signal and checks each boundary against the
+# device's clock.
+check_aligned() {
+    python3 "$WAVTAP_SOURCE_DIR/tests/tools/check_aligned_parts.py" "$@" >check.txt ||
+        { fail "$(cat check.txt)"; return 1; }
+}
+NEW_YEAR=1767225600 # 2026-01-01 00:00:00 UTC
+
+# A month of hourly parts at 8 frames a second, the device 100 ppm fast, then 100 ppm slow: each
+# part begins at the frame captured at its hour, the parts joined are the signal, and the rate is
+# reported once, at the first boundary, and in the closing line.
+for ppm in 100 -100; do
+    test_expect_success "a month of hourly parts follows a device $ppm ppm off the clock" '
+        TZ=UTC record speed=0,clock=$((NEW_YEAR - 10)),ppm='"$ppm"' "r-%Y%m%d_%H%M" -a -u -q \
+            -f8 -c1 -b8 -#b1 -#s0 -s2592000 -t3600 &&
+        test_status 0 &&
+        test "$(ls r-*.wav | wc -l)" = 721 &&
+        test "$(grep -c "^\*\*\* Sound card clock at .* ppm against the system clock in r-20251231_2359.wav$" stderr)" = 1 &&
+        test "$(wc -l <stderr)" = 2 &&
+        check_aligned --clock $((NEW_YEAR - 10)) --ppm '"$ppm"' --seconds 3600 --utc \
+            --pattern "r-%Y%m%d_%H%M.wav" --ppm-line "$(tail -n 1 stderr)" r-*.wav &&
+        test "$(cat check.txt)" = "parts=721 frames=20736000"
+    '
+done
+
+# 2026-03-01 is day J60: summer time (UTC+1) from 01:00 to 02:00 UTC, so the local clock skips
+# 01:00..02:00 and goes through 02:00..03:00 twice. Started 1 s before midnight, 15-minute parts.
+DST_DAY=1772323200 # 2026-03-01 00:00:00 UTC
+DST_ZONE='STD0DST-1,J60/1,J60/3'
+test_expect_success 'quarter-hour parts in local time across a change of summer time' '
+    TZ=$DST_ZONE record speed=0,clock=$((DST_DAY - 1)) "q-%H%M" -a -q -f8 -c1 -b8 -#b1 -s14400 -t900 &&
+    test_status 0 &&
+    ls q-*.wav >actual-parts &&
+    printf "q-%s.wav\n" 0000 0015 0030 0045 0200-2 0200 0215-2 0215 0230-2 0230 0245-2 0245 \
+        0300 0315 0330 0345 2359 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    test "$(file_size q-2359.wav)" = 52 &&
+    TZ=$DST_ZONE check_aligned --clock $((DST_DAY - 1)) --ppm 0 --seconds 900 \
+        --pattern "q-%H%M.wav" q-*.wav &&
+    test "$(cat check.txt)" = "parts=17 frames=115200"
+'
+
+test_expect_success 'the same take in UTC has names that do not repeat' '
+    TZ=$DST_ZONE record speed=0,clock=$((DST_DAY - 1)) "q-%H%M" -a -u -q -f8 -c1 -b8 -#b1 -s14400 -t900 &&
+    test_status 0 &&
+    ls q-*.wav >actual-parts &&
+    printf "q-%s.wav\n" 0000 0015 0030 0045 0100 0115 0130 0145 0200 0215 0230 0245 \
+        0300 0315 0330 0345 2359 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    check_aligned --clock $((DST_DAY - 1)) --ppm 0 --seconds 900 --utc \
+        --pattern "q-%H%M.wav" q-*.wav
+'
+
+test_expect_success 'date folders are made as the parts need them, below the first conversion' '
+    mkdir radio &&
+    umask 027 &&
+    TZ=UTC record speed=0,clock=$((NEW_YEAR - 30)) "radio/%Y/%m/%d/%H%M" -a -q \
+        -f8 -c1 -b8 -#b1 -s120 -t60 &&
+    umask 022 &&
+    test_status 0 &&
+    find radio | sort >actual-tree &&
+    printf "%s\n" radio radio/2025 radio/2025/12 radio/2025/12/31 radio/2025/12/31/2359.wav \
+        radio/2026 radio/2026/01 radio/2026/01/01 radio/2026/01/01/0000.wav \
+        radio/2026/01/01/0001.wav >expected-tree &&
+    test_cmp_files expected-tree actual-tree &&
+    test "$(stat -c %a radio/2026/01/01)" = 750 &&
+    TZ=UTC check_aligned --clock $((NEW_YEAR - 30)) --ppm 0 --seconds 60 --utc \
+        --pattern "radio/%Y/%m/%d/%H%M.wav" $(find radio -name "*.wav")
+'
+
+test_expect_success 'a date folder that cannot be made ends the take at the part before it' '
+    mkdir d d/23 && : >d/00 &&
+    TZ=UTC record speed=0,clock=$((NEW_YEAR - 30)) "d/%H/%M%S" -a -q -f8 -c1 -b8 -#b1 -s120 -t60 &&
+    test_status 255 &&
+    test_stderr_is "*** Sound card clock at +0.0 ppm against the system clock over the take
+Error initialzing output: d/00/0000.wav
+Could be bad drive, bad file name, or disk full.
+File exists
+" &&
+    check_parts 0 d/23/5930.wav:240
+'
+
+test_expect_success 'a first part whose folder cannot be made is not opened' '
+    : >blocked &&
+    TZ=UTC record speed=0,clock=$NEW_YEAR "blocked/%H/%M" -a -q -f8 -c1 -b8 -#b1 -s120 -t60 &&
+    test_status 255 &&
+    test_stderr_is "Error opening output file: blocked/00/00.wav
+Not a directory
+"
+'
+
 test_expect_success 'parts go to files only, not standard output' '
     record "" - -t1 &&
     test_status 255 &&

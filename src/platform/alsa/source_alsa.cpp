@@ -695,10 +695,10 @@ int64_t wave_source_clock_ns(void) {
     return real_clock_ns();
 }
 
-bool wave_source_frame_stamp(WaveSource* source, uint64_t* frame, int64_t* unix_ns) {
+bool wave_source_frame_time(WaveSource* source, uint64_t frame, int64_t* unix_ns) {
     if (source->stamp_ns == 0) return false;
-    *frame = source->stamp_frame;
-    *unix_ns = source->stamp_ns;
+    long double ns = ((long double)frame - (long double)source->stamp_frame) * 1e9L / source->rate;
+    *unix_ns = source->stamp_ns + (int64_t)llroundl(ns);
     return true;
 }
 

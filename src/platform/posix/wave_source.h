@@ -107,11 +107,10 @@ MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsign
    real one; the simulated device: its own clock, which stands in for it. Any thread. */
 int64_t wave_source_clock_ns(void);
 
-/* A time stamp of the stream as of the last read: the frame that comes *frame frames after the
-   first one read (frames read count; frames a loss skipped do not) is captured at *unix_ns on
-   the system clock. The frame may lie beyond those read (captured, not read yet). False when the
-   source has no time stamp yet. Device thread, after a read. */
-bool wave_source_frame_stamp(WaveSource* source, uint64_t* frame, int64_t* unix_ns);
+/* Sets *unix_ns to the system-clock time at which frame `frame` of those read since the open
+   (counted from 0; frames a loss skipped do not count) was captured, from the source's latest
+   time stamp of the stream. False when the source has none yet. Device thread, after a read. */
+bool wave_source_frame_time(WaveSource* source, uint64_t frame, int64_t* unix_ns);
 
 /* Closes the device and frees the source. Runs on the caller's thread after the device thread
    has ended. */

@@ -13,7 +13,6 @@
 // it to the buffers as they are added, so a caller that is late with its buffers loses nothing.
 // Only a full reserve stops the reading; the device's own buffer then takes the strain.
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -55,7 +54,6 @@ struct WaveInDevice {
     pthread_t thread;           /* the device thread */
     WaveSource* source;         /* the audio source, owned */
     uint32_t frame_bytes;       /* nBlockAlign of the open format */
-    uint32_t rate;              /* nSamplesPerSec of the open format */
     LPWAVEINPROC callback;      /* the caller's callback */
     DWORD_PTR instance;         /* passed back to the callback */
     WAVEHDR* queue_head;        /* added buffers not yet completed, linked through lpNext */
@@ -132,20 +130,17 @@ static void append(WAVEHDR** head, WAVEHDR** tail, WAVEHDR* header) {
     *tail = header;
 }
 
-/* Keeps in header's reserved field the system-clock time of its first frame, from the source's
-   latest time stamp (0 when there is none): its frames are the last ones read but those the
-   reserve still holds. */
+/* Keeps in header's reserved field the system-clock time of its first frame (0 when the source
+   cannot tell): its frames are the last ones read but those the reserve still holds. */
 static void stamp_head(WaveInDevice* device, WAVEHDR* header, uint32_t bytes) {
     static_assert(sizeof(DWORD_PTR) >= sizeof(int64_t), "a time stamp fits the reserved field");
-    uint64_t frame = 0;
-    int64_t unix_ns = 0;
     header->reserved = 0;
-    if (device->frame_bytes == 0 || !wave_source_frame_stamp(device->source, &frame, &unix_ns))
-        return;
+    if (device->frame_bytes == 0) return;
     uint64_t held = (device->reserve.written - device->reserve.taken) / device->frame_bytes;
-    int64_t first = (int64_t)(device->frames_read - held - bytes / device->frame_bytes);
-    long double ns = (long double)((int64_t)frame - first) * 1e9L / device->rate;
-    header->reserved = (DWORD_PTR)(unix_ns - (int64_t)llroundl(ns));
+    uint64_t first = device->frames_read - held - bytes / device->frame_bytes;
+    int64_t unix_ns;
+    if (wave_source_frame_time(device->source, first, &unix_ns))
+        header->reserved = (DWORD_PTR)unix_ns;
 }
 
 /* Takes the head buffer off the queue with bytes recorded; its callback becomes due. */
@@ -428,7 +423,6 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device_id, LPCWAVEFORMATEX for
     pthread_cond_init(&device->wake, nullptr);
     pthread_cond_init(&device->idle, nullptr);
     device->frame_bytes = format->nBlockAlign;
-    device->rate = format->nSamplesPerSec;
     device->callback = reinterpret_cast<LPWAVEINPROC>(callback);
     device->instance = instance;
 

@@ -166,9 +166,12 @@ int64_t wave_source_clock_ns(void) {
     return real_clock_ns();
 }
 
-bool wave_source_frame_stamp(WaveSource* source, uint64_t* frame, int64_t* unix_ns) {
-    *frame = source->delivered;
-    *unix_ns = frame_clock_ns(source, source->delivered + source->skipped);
+bool wave_source_frame_time(WaveSource* source, uint64_t frame, int64_t* unix_ns) {
+    /* The frames skipped before frame: all so far but the scripted gaps that lie after it. */
+    uint64_t skipped = source->skipped;
+    for (unsigned i = 0; i < source->next_loss; i++)
+        if (source->losses[i] > frame) skipped -= source->gaps[i];
+    *unix_ns = frame_clock_ns(source, frame + skipped);
     return true;
 }
 
