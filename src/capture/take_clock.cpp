@@ -12,7 +12,9 @@
 #include "wave/write_buffer.h"
 
 #define NS_PER_S 1000000000LL
-#define REPORT_STEP_PPM 10.0 /* a part's rate is reported when it moved this far */
+#define REPORT_STEP_PPM 10.0          /* a part's rate is reported when it moved this far */
+#define REPORT_MIN_NS (60 * NS_PER_S) /* and only over this much audio: time stamps jitter by ms   \
+                                       */
 
 /* A point of the take's audio on the system clock. */
 struct ClockStamp {
@@ -102,7 +104,9 @@ static bool measure_ppm(const ClockStamp& from, const ClockStamp& to, double* pp
 void clock_pass_boundary(bool switched) {
     TakeClock& c = take_clock;
     double ppm;
-    if (measure_ppm(c.part_start, c.buffer, &ppm) && fabs(ppm - c.reported_ppm) > REPORT_STEP_PPM) {
+    bool long_enough = c.buffer.unix_ns - c.part_start.unix_ns >= REPORT_MIN_NS;
+    if (long_enough && measure_ppm(c.part_start, c.buffer, &ppm) &&
+        fabs(ppm - c.reported_ppm) > REPORT_STEP_PPM) {
         print_part_clock(disk_write_buffer.path, ppm);
         c.reported_ppm = ppm;
     }
