@@ -9,7 +9,8 @@ WAVTAP_SIM clock=T,ppm=P and -a -tN, in the time zone of the environment (TZ; UT
 --utc). Checks that each header agrees with its file, that the parts joined are the device's
 signal from frame 0 without a gap or a repeat, that every part but the first begins at the
 first frame the device captured at or after a boundary (a multiple of N seconds of the zone's
-day) by its own clock (frame f at T + f / (rate * (1 + P / 10^6))), within 1 ms, that the
+day) by its own clock (frame f at T + f / (rate * (1 + P / 10^6))), within 1 ms (so within a
+frame period and 1 ms of the boundary), that the
 boundaries follow each other, and with --pattern that each part's name is the pattern filled
 at its boundary (the first part's at T), a counter "-K" allowed before the extension. With
 --ppm-line, that text (the program's closing rate line) must say P within 1 ppm. Prints
@@ -100,7 +101,8 @@ def main():
             if zone_offset(boundary, a.utc) != zone_offset(start, a.utc):
                 boundary = round(local / a.seconds) * a.seconds - zone_offset(boundary, a.utc)
             before = a.clock + (first - 1) / device_rate
-            if not (before < boundary <= start + 0.001 and start < boundary + 1 / rate + 0.001):
+            if not (before < boundary + 0.001 and boundary <= start + 0.001 and
+                    start < boundary + 1 / rate + 0.001):
                 fail(f"{path}: its first frame {first} at {start:.6f} is not the first at or "
                      f"after the boundary {boundary}")
             if previous is not None and boundary <= previous:
