@@ -12,9 +12,10 @@
 #include "wave/write_buffer.h"
 
 #define NS_PER_S 1000000000LL
-#define REPORT_STEP_PPM 10.0          /* a part's rate is reported when it moved this far */
-#define REPORT_MIN_NS (60 * NS_PER_S) /* and only over this much audio: time stamps jitter by ms   \
-                                       */
+/* A part's rate is reported when it moved by REPORT_STEP_PPM, and only over REPORT_MIN_NS of
+   audio at least: time stamps jitter by a millisecond or so. */
+#define REPORT_STEP_PPM 10.0
+#define REPORT_MIN_NS (60 * NS_PER_S)
 
 /* A point of the take's audio on the system clock. */
 struct ClockStamp {
