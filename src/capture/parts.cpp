@@ -80,10 +80,10 @@ static void prepare_part(uint32_t done, int64_t unix_s) {
 }
 
 void prepare_second_part(void) {
+    start_take_clock(take_start_ns());
     if (!in_parts()) return;
     TakeParts& t = take_parts;
     t.buffers = (uint32_t)first_file_buffers();
-    start_take_clock();
     if (parts_aligned())
         prepare_part(t.buffers, clock_next_boundary_s());
     else

@@ -13,8 +13,9 @@ enum PartStep {
 /* Whether the parts are aligned to the clock (-a): they end at boundaries, not buffer counts. */
 bool parts_aligned(void);
 
-/* With parts: prepares the second part's file, if the take has one. Main thread, once the first
-   part is open and before the device starts. */
+/* Starts the take's clock (every take: the first file's start is its first frame's time), and
+   with parts prepares the second part's file, if the take has one. Main thread, once the first
+   file is open and before the device starts. */
 void prepare_second_part(void);
 
 /* Capture buffers of the take's current file that are complete: completed (the take's count)

@@ -41,10 +41,11 @@ static bool aligned(void) {
     return recording_settings.part_seconds > 0 && recording_settings.align_parts != 0;
 }
 
-void start_take_clock(void) {
+void start_take_clock(int64_t start_ns) {
     TakeClock& c = take_clock;
+    c = TakeClock();
     c.file_pending = true;
-    if (aligned()) c.next_ns = next_aligned_boundary(take_start_ns());
+    if (aligned()) c.next_ns = next_aligned_boundary(start_ns);
 }
 
 /* Sets the current file's start to unix_ns, whose frame count since the zone's midnight is

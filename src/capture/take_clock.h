@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
-/* Fixes the first boundary (aligned parts), from the take's start. Main thread, before the
-   device starts. */
-void start_take_clock(void);
+/* Starts the take's clock at start_ns (the take's start on the system clock): the next buffer
+   noted begins the first file, and with aligned parts the first boundary is the next after it.
+   Main thread, before the device starts. */
+void start_take_clock(int64_t start_ns);
 
 /* Notes a full buffer of `frames` frames about to be written, whose first frame was captured at
    first_ns on the system clock (timed: the device could tell). Sets the start of the take's first
