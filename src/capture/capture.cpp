@@ -12,8 +12,10 @@
 #include "capture/levels.h"
 #include "capture/messages.h"
 #include "capture/parts.h"
+#include "capture/take_clock.h"
 #include "driver/interrupt.h"
 #include "platform/buffer_problem.h"
+#include "platform/capture_clock.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
@@ -183,6 +185,16 @@ static void write_buffer_audio(const WAVEHDR* header) {
     buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
 }
 
+/* Writes frames [from, to) of a full buffer into the output. */
+static void write_frames(const WAVEHDR* header, uint32_t from, uint32_t to) {
+    if (to <= from) return;
+    const uint32_t align = recording_settings.format.nBlockAlign;
+    const char* bytes = header->lpData + (size_t)from * align;
+    int32_t length = (int32_t)((to - from) * align);
+    if (!recording_settings.quiet) measure_levels(bytes, length);
+    buffered_write(bytes, length);
+}
+
 /* A buffer that came back short at a loss: its audio ends the current part, and the buffer is
    queued again in its place. */
 static PartStep take_loss(CaptureBlock* block, WAVEHDR* header) {
@@ -201,9 +213,26 @@ enum BufferStep {
     BUFFER_TAKE_DONE /* the take is complete, or ends here because a part could not be prepared */
 };
 
-/* Writes a full buffer and counts it, moving on to the next part at a part's end. */
+/* Writes a full buffer and counts it, moving on to the next part at a part's end; an aligned
+   boundary inside the buffer splits it: the frames before it end the current part, the rest
+   begin the next. */
 static BufferStep take_full_buffer(CaptureBlock* block, const WAVEHDR* header) {
-    write_buffer_audio(header);
+    const WAVEFORMATEX& format = recording_settings.format;
+    uint32_t frames = header->dwBytesRecorded / format.nBlockAlign;
+    int64_t first_ns = 0;
+    bool timed = wave_in_buffer_time(block->device, &format, header, &first_ns);
+    clock_note_buffer(timed, first_ns, frames);
+    uint32_t written = 0;
+    for (uint32_t at; (at = clock_boundary_frame(frames)) < frames;) {
+        if (at < written) at = written;
+        write_frames(header, written, at);
+        written = at;
+        if (part_at_boundary(block->completed) == PART_TAKE_ENDS) {
+            block->cut_short = true;
+            return BUFFER_TAKE_DONE;
+        }
+    }
+    write_frames(header, written, frames);
     block->completed++;
     if (fixed_length(block) && block->completed == block->total_buffers) return BUFFER_TAKE_DONE;
     if (part_after_buffer(block->completed) == PART_TAKE_ENDS) {
@@ -281,9 +310,10 @@ static void stop_device(CaptureBlock* block, uint32_t queue_count, bool stopped)
     if (abort_requested.load()) print_keyboard_abort();
 }
 
-/* Cuts the output back to the audio of completed buffers, with a header that says so. */
+/* Cuts the current file back to its audio after `completed` buffers of the take, with a header
+   that says so. */
 static void cut_back_output(uint32_t completed) {
-    rewrite_output_header(wave_data_size(completed));
+    rewrite_output_header(current_file_audio(completed));
 }
 
 /* Ends the parts, if any, after `completed` buffers of the take. Returns error, or
@@ -317,7 +347,10 @@ MMRESULT capture_audio(void) {
     if (abort_requested.load() || error != MMSYSERR_NOERROR || block->cut_short) {
         bool stopped = abort_requested.load() && error == MMSYSERR_NOERROR && !block->cut_short;
         if (block->device) stop_device(block, queue_count, stopped);
-        cut_back_output(part_buffers_done(block->completed));
+        cut_back_output(block->completed);
+    } else if (parts_aligned()) {
+        /* An aligned part's file was prepared with a margin. */
+        cut_back_output(block->completed);
     }
     end_progress_line();
     const uint32_t completed = block->completed;

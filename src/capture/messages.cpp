@@ -52,3 +52,15 @@ void print_loss_summary(uint32_t losses, uint32_t unmeasured, uint64_t lost_fram
             losses == 1 ? "loss" : "losses", unmeasured > 0 ? "more than " : "",
             (double)lost_frames / recording_settings.format.nSamplesPerSec);
 }
+
+void print_part_clock(const char* path, double ppm) {
+    end_progress_line();
+    fprintf(stderr, "*** Sound card clock at %+.1f ppm against the system clock in %s\n", ppm,
+            path);
+}
+
+void print_take_clock(double ppm) {
+    end_progress_line();
+    fprintf(stderr, "*** Sound card clock at %+.1f ppm against the system clock over the take\n",
+            ppm);
+}

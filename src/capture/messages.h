@@ -24,3 +24,11 @@ void print_take_goes_on(const char* path);
 /* "*** N loss(es) in the take, [more than ]X.X s of audio lost in all", lost_frames being the
    frames measured and unmeasured the losses whose length is not known. */
 void print_loss_summary(uint32_t losses, uint32_t unmeasured, uint64_t lost_frames);
+
+/* "*** Sound card clock at +X.X ppm against the system clock in PATH", at the end of the aligned
+   part at path, whose audio came at that rate against the system clock. */
+void print_part_clock(const char* path, double ppm);
+
+/* "*** Sound card clock at +X.X ppm against the system clock over the take", at an aligned take's
+   end. */
+void print_take_clock(double ppm);

@@ -1,5 +1,5 @@
-// Takes in parts (-t): the parts' names, each part's file prepared one part ahead, the switch
-// to the next part at its first buffer, and the losses that cut a part short.
+// Takes in parts (-t): when the capture switches to the next part (after a part's buffers, at an
+// aligned boundary, at a loss), the part prepared after it, and the losses that cut a part short.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +10,12 @@ enum PartStep {
     PART_TAKE_ENDS /* the next part could not be prepared: the take ends here */
 };
 
-/* Capture buffers in the output's first file: the whole take, or its first part. */
-int32_t first_file_buffers(void);
+/* Whether the parts are aligned to the clock (-a): they end at boundaries, not buffer counts. */
+bool parts_aligned(void);
 
-/* With parts: keeps path (the output's name, completed with its extension; OUTPUT_PATH_SIZE
-   bytes) as the take's name and writes the first part's name into path. Main thread, by
-   open_output before it opens anything. */
-void name_first_part(char* path);
-
-/* With parts: opens, sizes and reserves the second part's file, if the take has one. Main
-   thread, once the first part is open and before the device starts. */
+/* Starts the take's clock (every take: the first file's start is its first frame's time), and
+   with parts prepares the second part's file, if the take has one. Main thread, once the first
+   file is open and before the device starts. */
 void prepare_second_part(void);
 
 /* Capture buffers of the take's current file that are complete: completed (the take's count)
@@ -29,14 +25,25 @@ uint32_t part_buffers_done(uint32_t completed);
 /* The number of the part being written, from 1; 0 without parts. Main thread. */
 uint32_t current_part_number(void);
 
-/* Capture buffers in the current part when it is full (the take's total without parts). */
+/* Capture buffers in the current part when it is full (the take's total without parts; nominal
+   with aligned parts). */
 uint32_t part_buffer_count(void);
 
+/* Bytes of audio of the current file to cut it back to at an early end (or at the end of an
+   aligned take) after `completed` buffers of the take: those written to it. */
+uint64_t current_file_audio(uint32_t completed);
+
 /* Called after each buffer written, with the take's count of buffers written. At the end of
-   a part that is not the take's last it finishes the part (whose header already holds its
-   length), makes the prepared part the output, stages its header and prepares the one after.
-   PART_TAKE_ENDS when that next part could not be prepared. Main thread. */
+   a part that is not the take's last (without alignment) it finishes the part (whose header
+   already holds its length), makes the prepared part the output, stages its header and prepares
+   the one after. PART_TAKE_ENDS when that next part could not be prepared. Main thread. */
 PartStep part_after_buffer(uint32_t completed);
+
+/* At an aligned boundary inside the buffer after `completed` buffers of the take, with the
+   frames before it written: cuts the current part back to them, makes the prepared part the
+   output and prepares the one after. PART_TAKE_ENDS when a part could not be prepared. Main
+   thread. */
+PartStep part_at_boundary(uint32_t completed);
 
 /* A loss of audio after completed buffers and the part of a buffer before the gap (already
    written): cuts the current part back to every frame written to it, reports the loss (text:
@@ -52,6 +59,7 @@ uint32_t part_losses(void);
    written: removes the current part when it holds no audio, is not the first and this run
    created it (the output stream is then closed and null); gives up the part prepared ahead (removed
    when this run created it, a header-only file otherwise); prints the count and length of the
-   losses, if any. When a part could not be prepared, flushes the output and ends the process with
-   the preparation failure (status -1). Main thread, once, with or without parts. */
+   losses, if any, and the take's clock rate. When a part could not be prepared, flushes the output
+   and ends the process with the preparation failure (status -1). Main thread, once, with or
+   without parts. */
 void end_parts(uint32_t completed);

@@ -24,6 +24,8 @@ const RecordingSettings default_settings = {
     0,  /* part_seconds */
     1,  /* sync_seconds */
     0,  /* bext */
+    0,  /* align_parts */
+    0,  /* utc */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -55,6 +57,9 @@ static const char usage_text[] =
     "  -s{nn}    Number of seconds to capture (default %d).\n"
     "  -t{nn}    Record in parts of nn seconds: file-0001.wav, file-0002.wav, ...\n"
     "            (a file name with %% is a strftime pattern); -s0 = until stopped.\n"
+    "  -a        Align the parts to the clock: they begin at the multiples of nn\n"
+    "            seconds since midnight (nn must divide a day).\n"
+    "  -u        Name, align and time the parts in UTC instead of local time.\n"
     "  -i{n}     Input wave device Id +1, 0 for WAVE_MAPPER (default %d).\n"
     "  -l        List the input devices, with the number or name for -i.\n"
     "  -p        Prompt for keystroke before beginning recording.\n"
@@ -200,6 +205,10 @@ static bool take_device(const char* text) {
    that may run until stopped). */
 static const char* zero_seconds_argument;
 
+/* The last -t and -a arguments, kept until the parser knows whether the parts can be aligned. */
+static const char* part_seconds_argument;
+static const char* align_argument;
+
 /* Applies one switch argument (its first character is one of switch_prefixes); returns false
    when it is illegal. */
 static bool apply_switch(const char* argument) {
@@ -218,6 +227,14 @@ static bool apply_switch(const char* argument) {
     case 'T':
         if (!has_number || value < 1) return false;
         s.part_seconds = value;
+        part_seconds_argument = argument;
+        return true;
+    case 'A':
+        s.align_parts = 1;
+        align_argument = argument;
+        return true;
+    case 'U':
+        s.utc = 1;
         return true;
     case 'C':
         if (!has_number || value < 1 || value > CHANNELS_MAX) return false;
@@ -318,6 +335,9 @@ void parse_switches(int argc, char** argv) {
     const RecordingSettings& s = recording_settings;
     if (s.output_path[0] == '\0') show_usage();
     if (s.seconds == 0 && s.part_seconds == 0) illegal_switch(zero_seconds_argument);
+    if (s.align_parts && s.part_seconds == 0) illegal_switch(align_argument);
+    if (s.align_parts && SECONDS_PER_DAY % s.part_seconds != 0)
+        illegal_switch(part_seconds_argument);
     if (s.part_seconds > 0 && strcmp(s.output_path, "-") == 0)
         fatal_error("Parts need an output file, not standard output.\n");
     derive_wave_format();

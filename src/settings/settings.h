@@ -17,6 +17,7 @@
 #define WRITE_SIZE_UNIT 512       /* -#w: at least this, and rounded down to a multiple of it */
 #define CHANNELS_MAX 8            /* -c */
 #define SYNC_SECONDS_MAX 3600     /* -#s: 0..this */
+#define SECONDS_PER_DAY 86400     /* -t with -a divides this */
 
 struct RecordingSettings {
     int32_t seconds;            /* length of the take in seconds, 0 = until stopped (-s) */
@@ -36,6 +37,8 @@ struct RecordingSettings {
     int32_t part_seconds;               /* length of each part in seconds, 0 = one file (-t) */
     int32_t sync_seconds; /* longest time between syncs of the output, 0 = at the end only (-#s) */
     int32_t bext;         /* every file gets a Broadcast Wave "bext" chunk (-e) */
+    int32_t align_parts;  /* parts begin at the multiples of part_seconds since midnight (-a) */
+    int32_t utc;          /* names, alignment and file start times in UTC, not local time (-u) */
 };
 
 /* The process-wide settings. Written by parse_switches; read-only for everything else. The file

@@ -1,12 +1,10 @@
 // The Broadcast Wave "bext" chunk's fields (EBU Tech 3285, version 1) for the current file.
 #include "wave/bext_chunk.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "capture/parts.h"
 #include "settings/settings.h"
 #include "wave/wave_header.h"
 
@@ -20,7 +18,6 @@
 #define DESCRIPTION_SIZE 256
 
 #define NS_PER_SECOND 1000000000LL
-#define SECONDS_PER_DAY 86400LL
 
 /* Floor division, for times before 1970 as well. */
 static int64_t floor_div(int64_t a, int64_t b) {
@@ -39,16 +36,6 @@ static void civil_from_days(int64_t days, int64_t* year, int* month, int* day) {
     *day = (int)(day_of_year - (153 * month_from_march + 2) / 5 + 1);
     *month = (int)(month_from_march < 10 ? month_from_march + 3 : month_from_march - 9);
     *year = year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
-}
-
-/* Days from 1970-01-01 to the civil date (proleptic Gregorian). */
-static int64_t days_from_civil(int64_t year, int month, int day) {
-    year -= month <= 2 ? 1 : 0;
-    int64_t era = floor_div(year, 400);
-    int64_t year_of_era = year - era * 400;
-    int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - 719468;
 }
 
 void bext_origination(const FileStart* start, char* date, char* time) {
@@ -79,7 +66,7 @@ static void describe_take(char* text) {
     const RecordingSettings& s = recording_settings;
     char device[DEVICE_NAME_SIZE + 16];
     if (s.device_name[0] != '\0')
-        snprintf(device, sizeof device, "%s", s.device_name);
+        snprintf(device, sizeof device, "%.*s", DEVICE_NAME_SIZE - 1, s.device_name);
     else
         snprintf(device, sizeof device, "%d", (int)s.device_number);
     int length = snprintf(text, DESCRIPTION_SIZE,
@@ -88,7 +75,7 @@ static void describe_take(char* text) {
                           (unsigned)s.format.wBitsPerSample, s.float_samples ? " float" : "");
     if (s.part_seconds > 0 && length >= 0 && length < DESCRIPTION_SIZE)
         snprintf(text + length, (size_t)(DESCRIPTION_SIZE - length),
-                 ", part %u of a take in parts of %d s", (unsigned)current_part_number(),
+                 ", part %u of a take in parts of %d s", (unsigned)current_file_start()->part,
                  (int)s.part_seconds);
     for (char* p = text; *p != '\0'; p++)
         if ((unsigned char)*p < 0x20 || (unsigned char)*p > 0x7E) *p = '?';
@@ -106,29 +93,4 @@ void bext_fields(unsigned char* fields) {
     for (int i = 0; i < 8; i++)
         fields[BEXT_TIME_REFERENCE + i] = (unsigned char)(reference >> (8 * i));
     fields[BEXT_VERSION] = 1;
-}
-
-void stamp_file_start_now(void) {
-    using namespace std::chrono;
-    /* Stand-in until the take's clock measures each file's first frame. */
-    int64_t now_ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    time_t now = (time_t)floor_div(now_ns, NS_PER_SECOND);
-    const struct tm* local = localtime(&now);
-    FileStart start = {};
-    if (local) {
-        int64_t local_s =
-            days_from_civil(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday) *
-                SECONDS_PER_DAY +
-            local->tm_hour * 3600 + local->tm_min * 60 + local->tm_sec;
-        start.utc_offset_s = (int32_t)(local_s - (int64_t)now);
-    }
-    int64_t zone_ns = now_ns + (int64_t)start.utc_offset_s * NS_PER_SECOND;
-    int64_t of_day_ns = zone_ns - floor_div(zone_ns, SECONDS_PER_DAY * NS_PER_SECOND) *
-                                      SECONDS_PER_DAY * NS_PER_SECOND;
-    uint64_t rate = recording_settings.format.nSamplesPerSec;
-    start.known = true;
-    start.unix_ns = now_ns;
-    start.frames_since_midnight = (uint64_t)(of_day_ns / NS_PER_SECOND) * rate +
-                                  (uint64_t)(of_day_ns % NS_PER_SECOND) * rate / NS_PER_SECOND;
-    set_file_start(&start);
 }

@@ -16,8 +16,3 @@ void bext_origination(const FileStart* start, char* date, char* time);
    ASCII), Originator "wavtap", the current_file_start()'s date, time and TimeReference, Version
    1, and zeros in every other field. Main thread (the file's start is the main thread's). */
 void bext_fields(unsigned char* fields);
-
-/* Sets the current file's start from the system clock now, in the local zone (the one part
-   names use). A stand-in where the take's clock will set the start of each file: called when the
-   output is opened and at each part switch. Main thread only. */
-void stamp_file_start_now(void);

@@ -11,6 +11,7 @@ struct FileStart {
     int64_t unix_ns;      /* system-clock time of the file's first frame, ns since 1970 UTC */
     int32_t utc_offset_s; /* offset from UTC of the time zone of names and bext then (0: UTC) */
     uint64_t frames_since_midnight; /* the first frame's count since that zone's midnight */
+    uint32_t part;                  /* its number in a take in parts, from 1; 0 for one file */
 };
 
 /* The current file's start, as last set. */

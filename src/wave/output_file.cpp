@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "capture/parts.h"
 #include "driver/fatal.h"
 #include "platform/file_services.h"
 #include "platform/path.h"
 #include "settings/settings.h"
 #include "wave/bext_chunk.h"
 #include "wave/durable_header.h"
+#include "wave/take_files.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -169,8 +169,7 @@ void open_output(void) {
     out.pending = 0;
     out.buffer = (char*)malloc((size_t)s.write_size);
     if (!out.buffer) fatal_error("Couldn't allocate disk output buffer\n");
-    uint64_t target = wave_data_size(first_file_buffers()) + wave_header_size();
-    stamp_file_start_now();
+    uint64_t target = part_file_length((uint32_t)first_file_buffers());
 
     if (s.output_path[0] == '-') {
         snprintf(out.path, sizeof out.path, "-");

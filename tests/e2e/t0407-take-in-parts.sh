@@ -37,15 +37,31 @@ test_expect_success 'a take in many parts: joined they are the signal, the last 
 
 test_expect_success FFPROBE 'with -e every part has its own bext chunk, which names the part' '
     head -c 1000000 /dev/urandom >take-0002.wav &&
-    before=$(date +%s%N) &&
-    TZ=UTC0 record speed=0 take -q -s5 -t2 -e &&
-    after=$(date +%s%N) &&
+    start=1796083200 &&
+    TZ=UTC0 record speed=0,clock=$start take -q -s5 -t2 -e &&
     test_status 0 &&
     check_parts 0 take-0001.wav:88200 take-0002.wav:88200 take-0003.wav:44100 &&
     version=$("$SIM" --version | sed "s/^wavtap //") &&
     for n in 1 2 3; do
-        bext_is take-000$n.wav 44100 "$before" "$after" 0 \
+        at=$(((start + 2 * (n - 1)) * 1000000000)) &&
+        bext_is take-000$n.wav 44100 "$at" "$at" 0 \
             "wavtap $version: device 0, 44100 Hz, 2 ch, 16 bit, part $n of a take in parts of 2 s" || exit 1
+    done
+'
+
+# Aligned parts begin at their boundaries: the time reference is the boundary's second times the
+# rate, to the frame. The take starts at 00:00:01 UTC; its parts begin at 00:00:01, :02 and :04.
+test_expect_success FFPROBE 'with -a and -e each part'"'"'s time reference is its boundary, to the frame' '
+    start=1796083201 &&
+    record speed=0,clock=$start take -q -s5 -t2 -a -u -e &&
+    test_status 0 &&
+    version=$("$SIM" --version | sed "s/^wavtap //") &&
+    for row in 1:1 2:2 3:4; do
+        n=${row%:*} second=${row#*:} &&
+        at=$(((start - 1 + second) * 1000000000)) &&
+        bext_is take-000$n.wav 44100 "$at" "$at" 0 \
+            "wavtap $version: device 0, 44100 Hz, 2 ch, 16 bit, part $n of a take in parts of 2 s" &&
+        grep -qx "TAG:time_reference=$((second * 44100))" bext-tags || exit 1
     done
 '
 
@@ -268,6 +284,98 @@ Get help by starting the program without arguments.
         ! test -e take.wav
     '
 done
+
+# Aligned parts (-a): the simulated device's clock stands in for the system clock. CHECK_ALIGNED
+# (check_aligned) puts the parts in order by their signal and checks each boundary against the
+# device's clock.
+check_aligned() {
+    python3 "$WAVTAP_SOURCE_DIR/tests/tools/check_aligned_parts.py" "$@" >check.txt ||
+        { fail "$(cat check.txt)"; return 1; }
+}
+NEW_YEAR=1767225600 # 2026-01-01 00:00:00 UTC
+
+# A month of hourly parts at 8 frames a second, the device 100 ppm fast, then 100 ppm slow: each
+# part begins at the frame captured at its hour, the parts joined are the signal, and the rate is
+# reported once, at the first boundary (the first part 100 s long), and in the closing line.
+for ppm in 100 -100; do
+    test_expect_success "a month of hourly parts follows a device $ppm ppm off the clock" '
+        TZ=UTC record speed=0,clock=$((NEW_YEAR - 100)),ppm='"$ppm"' "r-%Y%m%d_%H%M" -a -u -q \
+            -f8 -c1 -b8 -#b1 -#s0 -s2592000 -t3600 &&
+        test_status 0 &&
+        test "$(ls r-*.wav | wc -l)" = 721 &&
+        test "$(grep -c "^\*\*\* Sound card clock at .* ppm against the system clock in r-20251231_2358.wav$" stderr)" = 1 &&
+        test "$(wc -l <stderr)" = 2 &&
+        check_aligned --clock $((NEW_YEAR - 100)) --ppm '"$ppm"' --seconds 3600 --utc \
+            --pattern "r-%Y%m%d_%H%M.wav" --ppm-line "$(tail -n 1 stderr)" r-*.wav &&
+        test "$(cat check.txt)" = "parts=721 frames=20736000"
+    '
+done
+
+# 2026-03-01 is day J60: summer time (UTC+1) from 01:00 to 02:00 UTC, so the local clock skips
+# 01:00..02:00 and goes through 02:00..03:00 twice. Started 1 s before midnight, 15-minute parts.
+DST_DAY=1772323200 # 2026-03-01 00:00:00 UTC
+DST_ZONE='STD0DST-1,J60/1,J60/3'
+test_expect_success 'quarter-hour parts in local time across a change of summer time' '
+    TZ=$DST_ZONE record speed=0,clock=$((DST_DAY - 1)) "q-%H%M" -a -q -f8 -c1 -b8 -#b1 -s14400 -t900 &&
+    test_status 0 &&
+    ls q-*.wav >actual-parts &&
+    printf "q-%s.wav\n" 0000 0015 0030 0045 0200-2 0200 0215-2 0215 0230-2 0230 0245-2 0245 \
+        0300 0315 0330 0345 2359 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    test "$(file_size q-2359.wav)" = 52 &&
+    TZ=$DST_ZONE check_aligned --clock $((DST_DAY - 1)) --ppm 0 --seconds 900 \
+        --pattern "q-%H%M.wav" q-*.wav &&
+    test "$(cat check.txt)" = "parts=17 frames=115200"
+'
+
+test_expect_success 'the same take in UTC has names that do not repeat' '
+    TZ=$DST_ZONE record speed=0,clock=$((DST_DAY - 1)) "q-%H%M" -a -u -q -f8 -c1 -b8 -#b1 -s14400 -t900 &&
+    test_status 0 &&
+    ls q-*.wav >actual-parts &&
+    printf "q-%s.wav\n" 0000 0015 0030 0045 0100 0115 0130 0145 0200 0215 0230 0245 \
+        0300 0315 0330 0345 2359 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    check_aligned --clock $((DST_DAY - 1)) --ppm 0 --seconds 900 --utc \
+        --pattern "q-%H%M.wav" q-*.wav
+'
+
+test_expect_success 'date folders are made as the parts need them, below the first conversion' '
+    mkdir radio &&
+    umask 027 &&
+    TZ=UTC record speed=0,clock=$((NEW_YEAR - 30)) "radio/%Y/%m/%d/%H%M" -a -q \
+        -f8 -c1 -b8 -#b1 -s120 -t60 &&
+    umask 022 &&
+    test_status 0 &&
+    find radio | sort >actual-tree &&
+    printf "%s\n" radio radio/2025 radio/2025/12 radio/2025/12/31 radio/2025/12/31/2359.wav \
+        radio/2026 radio/2026/01 radio/2026/01/01 radio/2026/01/01/0000.wav \
+        radio/2026/01/01/0001.wav >expected-tree &&
+    test_cmp_files expected-tree actual-tree &&
+    test "$(stat -c %a radio/2026/01/01)" = 750 &&
+    TZ=UTC check_aligned --clock $((NEW_YEAR - 30)) --ppm 0 --seconds 60 --utc \
+        --pattern "radio/%Y/%m/%d/%H%M.wav" $(find radio -name "*.wav")
+'
+
+test_expect_success 'a date folder that cannot be made ends the take at the part before it' '
+    mkdir d d/23 && : >d/00 &&
+    TZ=UTC record speed=0,clock=$((NEW_YEAR - 30)) "d/%H/%M%S" -a -q -f8 -c1 -b8 -#b1 -s120 -t60 &&
+    test_status 255 &&
+    test_stderr_is "*** Sound card clock at +0.0 ppm against the system clock over the take
+Error initialzing output: d/00/0000.wav
+Could be bad drive, bad file name, or disk full.
+File exists
+" &&
+    check_parts 0 d/23/5930.wav:240
+'
+
+test_expect_success 'a first part whose folder cannot be made is not opened' '
+    : >blocked &&
+    TZ=UTC record speed=0,clock=$NEW_YEAR "blocked/%H/%M" -a -q -f8 -c1 -b8 -#b1 -s120 -t60 &&
+    test_status 255 &&
+    test_stderr_is "Error opening output file: blocked/00/00.wav
+Not a directory
+"
+'
 
 test_expect_success 'parts go to files only, not standard output' '
     record "" - -t1 &&

@@ -20,4 +20,31 @@ test_expect_success '20 parts of 1 s: each a complete file, joined one unbroken 
     for part in $(seq -f rec-%04g.wav 20); do tail -c +45 "$part"; done >joined.raw &&
     counter_ok --raw joined.raw
 '
+
+# Aligned to whole seconds of UTC: the first part runs to the next second, each later part is
+# named at the second it begins, one after another, and joined they count on unbroken.
+test_expect_success '20 s in aligned parts of 1 s: named at consecutive seconds, one unbroken count' '
+    run "$WAVTAP" "rec-%H%M%S" -s20 -t1 -a -u -q &&
+    test_status 0 &&
+    grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take$" stderr &&
+    test "$(wc -l <stderr)" = 1 &&
+    ls rec-*.wav >parts &&
+    count=$(wc -l <parts) &&
+    { [ "$count" = 20 ] || [ "$count" = 21 ]; } &&
+    second=$(date -u -d "$(sed -n 2p parts | sed "s/rec-\(..\)\(..\)\(..\).wav/\1:\2:\3/")" +%s) &&
+    tail -n +2 parts >later-parts &&
+    while read -r part; do
+        [ "$part" = "rec-$(date -u -d @$second +%H%M%S).wav" ] || { fail "$part out of turn"; exit 1; }
+        second=$((second + 1))
+    done <later-parts &&
+    bytes=0 &&
+    while read -r part; do
+        size=$(file_size "$part") &&
+        wave_ok "$part" $((size - 44)) &&
+        bytes=$((bytes + size - 44)) &&
+        tail -c +45 "$part" >>joined.raw || exit 1
+    done <parts &&
+    test "$bytes" = $((20 * 176400)) &&
+    counter_ok --raw joined.raw
+'
 test_done

@@ -22,4 +22,28 @@ test_expect_success 'a take in 3 parts: each a complete file, joined one unbroke
     for part in rec-0001.wav rec-0002.wav rec-0003.wav; do tail -c +45 "$part"; done >joined.raw &&
     counter_ok --raw joined.raw
 '
+
+# Aligned 2-second parts: every part after the first is named at an even second of the system
+# clock, and joined they are the take.
+test_expect_success 'aligned parts begin at even seconds and join into one unbroken count' '
+    run "$WAVTAP" "rec-%H%M%S" -s6 -t2 -a -u -q &&
+    test_status 0 &&
+    ls rec-*.wav >parts &&
+    count=$(wc -l <parts) &&
+    { [ "$count" = 3 ] || [ "$count" = 4 ]; } &&
+    tail -n +2 parts >later-parts &&
+    while read -r part; do
+        [ $((10#${part:8:2} % 2)) = 0 ] || { fail "$part does not begin at an even second"; exit 1; }
+    done <later-parts &&
+    bytes=0 &&
+    while read -r part; do
+        size=$(file_size "$part") &&
+        header_is "$part" 44100 2 16 $((size - 44)) &&
+        bytes=$((bytes + size - 44)) &&
+        tail -c +45 "$part" >>joined.raw || exit 1
+    done <parts &&
+    test "$bytes" = 1058400 &&
+    counter_ok --raw joined.raw &&
+    grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take" stderr
+'
 test_done

@@ -109,6 +109,11 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-q", "x"}, &RecordingSettings::bext, 0},
         {{"-s2", "-#q10", "x"}, &RecordingSettings::queue_seconds, 2},
         {{"-t3600", "x"}, &RecordingSettings::part_seconds, 3600},
+        {{"-t3600", "-a", "x"}, &RecordingSettings::align_parts, 1},
+        {{"-A", "-t86400", "x"}, &RecordingSettings::part_seconds, 86400},
+        {{"-t1", "-a", "x"}, &RecordingSettings::align_parts, 1},
+        {{"-t900", "-U", "x"}, &RecordingSettings::utc, 1},
+        {{"-t900", "x"}, &RecordingSettings::align_parts, 0},
         {{"-s0", "-T60", "x"}, &RecordingSettings::seconds, 0},
         {{"-t1", "-s0", "x"}, &RecordingSettings::queue_seconds, 5},
         {{"-s3", "-t1", "x"}, &RecordingSettings::queue_seconds, 3},
@@ -302,7 +307,9 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-b32fx",
                              "-b4294967312",
                              "-i4294967299",
-                             "-i-2147483649"};
+                             "-i-2147483649",
+                             "-a",
+                             "-a1"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "
@@ -314,6 +321,20 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
     /* A length that wraps to 0 is not a take until stopped. */
     EXPECT_EXIT(parse({"-s4294967296", "-t1", "a.wav"}), ::testing::ExitedWithCode(255),
                 ::testing::HasSubstr("Illegal switch '-s4294967296'"));
+    /* Aligned parts must divide a day; the -t that does not is named. */
+    struct Aligned {
+        std::vector<std::string> args;
+        const char* named;
+    } aligned[] = {
+        {{"-t7", "-a", "a.wav"}, "-t7"},
+        {{"-a", "-t3601", "a.wav"}, "-t3601"},
+        {{"-t60", "-a", "-t86401", "a.wav"}, "-t86401"},
+        {{"-t172800", "-a", "a.wav"}, "-t172800"},
+    };
+    for (const Aligned& c : aligned)
+        EXPECT_EXIT(parse(c.args), ::testing::ExitedWithCode(255),
+                    ::testing::HasSubstr(std::string("Illegal switch '") + c.named + "'"))
+            << c.named;
 }
 
 TEST(ParseSwitchesDeathTest, RefusesPartsToStandardOutput) {

@@ -122,13 +122,33 @@ TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
                              "speed=20,open=2,stall_after=37,short=12,fail=prepare:3,"
                              "fail=add:51:11,lose_after=20,gap=100,die_after=9,overrun=250,"
                              "devices=3,bps=20",
-                             "lose_after=20:4410,short=3:0,interrupt_after=7"}) {
+                             "lose_after=20:4410,short=3:0,interrupt_after=7",
+                             "clock=1767225600,ppm=-100", "ppm=999999"}) {
         EXPECT_TRUE(sim_config_parse(good, &config, error, sizeof error)) << error;
     }
-    for (const char* bad : {"speed", "speed=", "speed=-1", "speed=2x", "sped=2", "speed=1,",
-                            "fail=add", "fail=add:0", "fail=add:1:0", "fail=open:1",
-                            "fail=add:1:2:3", "bps=0", "open=0", "stall_after=99999999999",
-                            "lose_after=3:", "short=:5", "lose_after=3:4:5", "short=2:x"}) {
+    for (const char* bad : {"speed",
+                            "speed=",
+                            "speed=-1",
+                            "speed=2x",
+                            "sped=2",
+                            "speed=1,",
+                            "fail=add",
+                            "fail=add:0",
+                            "fail=add:1:0",
+                            "fail=open:1",
+                            "fail=add:1:2:3",
+                            "bps=0",
+                            "open=0",
+                            "stall_after=99999999999",
+                            "lose_after=3:",
+                            "short=:5",
+                            "lose_after=3:4:5",
+                            "short=2:x",
+                            "ppm=1000000",
+                            "ppm=--5",
+                            "ppm=+5",
+                            "clock=-1",
+                            "speed=-0"}) {
         EXPECT_FALSE(sim_config_parse(bad, &config, error, sizeof error)) << bad;
     }
     /* A loss's own length, or none (the gap= length). */
@@ -137,6 +157,9 @@ TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
     EXPECT_EQ(SIM_NEVER, config.losses[0].gap);
     EXPECT_EQ(4410, config.losses[1].gap);
     EXPECT_EQ(20u, config.losses[1].buffer);
+    ASSERT_TRUE(sim_config_parse("ppm=-100,clock=1767225600", &config, error, sizeof error));
+    EXPECT_EQ(-100, config.ppm);
+    EXPECT_EQ(1767225600, config.clock_start);
     EXPECT_FALSE(sim_config_parse("speed=1,speed", &config, error, sizeof error));
     EXPECT_STREQ("WAVTAP_SIM: cannot use 'speed'", error);
 

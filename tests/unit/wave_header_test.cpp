@@ -255,7 +255,7 @@ TEST(BextChunk, HoldsTheFileStartAndTheTakeBetweenTheFormatAndTheData) {
          "wavtap " WAVTAP_VERSION ": device caf??, 44100 Hz, 2 ch, 16 bit"},
     };
     /* 2026-11-30 23:59:59.9 UTC, 00:59:59 at UTC+1; a reference past 32 bits. */
-    const FileStart start = {true, 1796083199900000000LL, 3600, 0x123456789ull};
+    const FileStart start = {true, 1796083199900000000LL, 3600, 0x123456789ull, 0};
     set_file_start(&start);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
@@ -323,12 +323,12 @@ TEST(BextOrigination, GivesTheFirstFramesDateAndTimeInItsZone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.unix_ns << " ns, " << c.utc_offset_s << " s");
-        const FileStart start = {true, c.unix_ns, c.utc_offset_s, 0};
+        const FileStart start = {true, c.unix_ns, c.utc_offset_s, 0, 0};
         char fields[18];
         bext_origination(&start, fields, fields + 10);
         EXPECT_EQ(std::string(fields, 18), c.date_time);
     }
-    const FileStart unknown = {false, 1796083199900000000LL, 0, 0};
+    const FileStart unknown = {false, 1796083199900000000LL, 0, 0, 0};
     char fields[18];
     memset(fields, 'x', sizeof fields);
     bext_origination(&unknown, fields, fields + 10);

@@ -79,6 +79,9 @@ struct WaveSource {
     snd_pcm_uframes_t left;          /* frames the device still held when it ended */
     char problem[PROBLEM_SIZE];      /* the last loss or failure, one line */
     int64_t lost_frames;             /* frames the last loss skipped, -1 when not measured */
+    uint64_t frames_since_open;      /* frames handed over since the open */
+    uint64_t stamp_frame;            /* the frame (of frames_since_open) captured at stamp_ns */
+    int64_t stamp_ns;                /* the last time stamp on the system clock, 0 when none */
 };
 
 /* ALSA's last message, kept from the error handler for problem descriptions. ALSA may call the
@@ -430,6 +433,9 @@ static MMRESULT set_up_pcm(WaveSource* source, const WAVEFORMATEX* format) {
     err = snd_pcm_sw_params_current(pcm, sw);
     if (err >= 0) err = snd_pcm_sw_params_set_avail_min(pcm, sw, source->period_frames);
     if (err >= 0) err = snd_pcm_sw_params_set_stop_threshold(pcm, sw, source->buffer_frames);
+    /* Time stamps of the stream on the system clock, for the time of a buffer's first frame. */
+    if (err >= 0) snd_pcm_sw_params_set_tstamp_mode(pcm, sw, SND_PCM_TSTAMP_ENABLE);
+    if (err >= 0) snd_pcm_sw_params_set_tstamp_type(pcm, sw, SND_PCM_TSTAMP_TYPE_GETTIMEOFDAY);
     if (err >= 0) err = snd_pcm_sw_params(pcm, sw);
     if (err < 0) {
         set_problem(source, "cannot set up the device: %s", snd_strerror(err));
@@ -665,6 +671,37 @@ static int wait_for_audio(WaveSource* source, uint32_t timeout_ms) {
     return ready;
 }
 
+static int64_t real_clock_ns(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+}
+
+/* Takes the stream's time stamp after a read: the frames still waiting to be read at the stamp's
+   time were captured before it. Without one from the device, the time of the read itself. */
+static void stamp_stream(WaveSource* source) {
+    snd_pcm_uframes_t avail = 0;
+    snd_htimestamp_t stamp = {0, 0};
+    if (snd_pcm_htimestamp(source->pcm, &avail, &stamp) == 0 && stamp.tv_sec != 0) {
+        source->stamp_frame = source->frames_since_open + avail;
+        source->stamp_ns = (int64_t)stamp.tv_sec * 1000000000 + stamp.tv_nsec;
+    } else {
+        source->stamp_frame = source->frames_since_open + source->left;
+        source->stamp_ns = real_clock_ns();
+    }
+}
+
+int64_t wave_source_clock_ns(void) {
+    return real_clock_ns();
+}
+
+bool wave_source_frame_time(WaveSource* source, uint64_t frame, int64_t* unix_ns) {
+    if (source->stamp_ns == 0) return false;
+    long double ns = ((long double)frame - (long double)source->stamp_frame) * 1e9L / source->rate;
+    *unix_ns = source->stamp_ns + (int64_t)llroundl(ns);
+    return true;
+}
+
 /* Hands over up to wanted of avail frames into dest. */
 static int32_t take_frames(WaveSource* source, void* dest, snd_pcm_uframes_t wanted,
                            snd_pcm_uframes_t avail) {
@@ -673,7 +710,9 @@ static int32_t take_frames(WaveSource* source, void* dest, snd_pcm_uframes_t wan
     to_wave_channel_order(source, dest, (snd_pcm_uframes_t)got);
     source->last_read = monotonic_seconds();
     source->frames_read += (uint64_t)got;
+    source->frames_since_open += (uint64_t)got;
     source->left = avail - (snd_pcm_uframes_t)got;
+    stamp_stream(source);
     if (source->gap.open)
         source->gap.before -= std::min(source->gap.before, (snd_pcm_uframes_t)got);
     return (int32_t)(got * source->frame_bytes);

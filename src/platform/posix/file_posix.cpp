@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -119,6 +120,15 @@ FILE* open_file_stream(const char* path, const char* mode) {
 
 int remove_file(const char* path) {
     return file_system_calls.remove_path(path);
+}
+
+int make_directory(const char* path) {
+    if (mkdir(path, 0777) == 0) return 0;
+    int reason = errno;
+    struct stat status;
+    if (reason == EEXIST && stat(path, &status) == 0 && S_ISDIR(status.st_mode)) return 0;
+    errno = reason;
+    return -1;
 }
 
 int query_file_size(const char* path, uint64_t* size) {

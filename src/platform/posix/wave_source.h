@@ -103,6 +103,15 @@ int64_t wave_source_lost_frames(WaveSource* source);
    source never injects anything. */
 MMRESULT wave_source_injected_fault(WaveSource* source, const char* call, unsigned n);
 
+/* The system clock, ns since 1970 UTC: the wall clock that names and aligns parts. ALSA: the
+   real one; the simulated device: its own clock, which stands in for it. Any thread. */
+int64_t wave_source_clock_ns(void);
+
+/* Sets *unix_ns to the system-clock time at which frame `frame` of those read since the open
+   (counted from 0; frames a loss skipped do not count) was captured, from the source's latest
+   time stamp of the stream. False when the source has none yet. Device thread, after a read. */
+bool wave_source_frame_time(WaveSource* source, uint64_t frame, int64_t* unix_ns);
+
 /* Closes the device and frees the source. Runs on the caller's thread after the device thread
    has ended. */
 void wave_source_close(WaveSource* source);

@@ -21,6 +21,7 @@
 #include <pthread.h>
 
 #include "platform/buffer_problem.h"
+#include "platform/capture_clock.h"
 #include "platform/posix/monotonic_clock.h"
 #include "platform/posix/wave_source.h"
 #include "platform/wave_subformat.h"
@@ -70,6 +71,7 @@ struct WaveInDevice {
     timespec last_heard;        /* when the started source last gave audio or news of a problem */
     bool stall_noted;           /* the error text says that the device has stopped delivering */
     unsigned calls[CALL_KINDS]; /* calls so far of each counted kind, for fault injection */
+    uint64_t frames_read;       /* frames the source handed out since the open */
     ShortNote notes[SHORT_NOTES]; /* problems of short buffers not asked for yet */
     unsigned next_note;           /* the note the next short buffer takes (the oldest) */
 };
@@ -128,9 +130,23 @@ static void append(WAVEHDR** head, WAVEHDR** tail, WAVEHDR* header) {
     *tail = header;
 }
 
+/* Keeps in header's reserved field the system-clock time of its first frame (0 when the source
+   cannot tell): its frames are the last ones read but those the reserve still holds. */
+static void stamp_head(WaveInDevice* device, WAVEHDR* header, uint32_t bytes) {
+    static_assert(sizeof(DWORD_PTR) >= sizeof(int64_t), "a time stamp fits the reserved field");
+    header->reserved = 0;
+    if (device->frame_bytes == 0) return;
+    uint64_t held = (device->reserve.written - device->reserve.taken) / device->frame_bytes;
+    uint64_t first = device->frames_read - held - bytes / device->frame_bytes;
+    int64_t unix_ns;
+    if (wave_source_frame_time(device->source, first, &unix_ns))
+        header->reserved = (DWORD_PTR)unix_ns;
+}
+
 /* Takes the head buffer off the queue with bytes recorded; its callback becomes due. */
 static void complete_head(WaveInDevice* device, uint32_t bytes) {
     WAVEHDR* header = device->queue_head;
+    stamp_head(device, header, bytes);
     device->queue_head = header->lpNext;
     if (!device->queue_head) device->queue_tail = nullptr;
     device->head_filled = 0;
@@ -206,6 +222,7 @@ static int32_t read_source(WaveInDevice* device, BYTE* dest, uint32_t max_bytes)
     device->busy = false;
     pthread_cond_broadcast(&device->idle);
     watch_for_stall(device, result != 0);
+    if (result > 0) device->frames_read += (uint64_t)result / device->frame_bytes;
     return result;
 }
 
@@ -587,6 +604,19 @@ void describe_short_buffer(HWAVEIN handle, const WAVEHDR* header, BufferProblem*
     }
     /* A buffer ended short by a stop, or whose note was pushed out by newer ones. */
     if (!problem->text[0]) waveInGetErrorTextA(MMSYSERR_ERROR, problem->text, sizeof problem->text);
+}
+
+int64_t system_clock_ns(void) {
+    return wave_source_clock_ns();
+}
+
+bool wave_in_buffer_time(HWAVEIN handle, const WAVEFORMATEX* format, const WAVEHDR* header,
+                         int64_t* unix_ns) {
+    (void)handle;
+    (void)format;
+    if (header->reserved == 0) return false;
+    *unix_ns = (int64_t)header->reserved;
+    return true;
 }
 
 UINT WINAPI waveInGetNumDevs(void) {

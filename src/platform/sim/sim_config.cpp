@@ -69,8 +69,14 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
     if (key_is("fail")) return parse_fault(value, end, config);
     if (key_is("lose_after") || key_is("short"))
         return parse_loss(value, end, key_is("short"), config);
+    bool negative = key_is("ppm") && value < end && *value == '-';
     uint64_t n = 0;
-    if (!parse_number(value, end, 0x7FFFFFFFu, &n)) return false;
+    if (!parse_number(value + negative, end, 0x7FFFFFFFu, &n)) return false;
+    if (key_is("ppm")) {
+        if (n >= 1000000) return false;
+        config->ppm = negative ? -(int32_t)n : (int32_t)n;
+        return true;
+    }
     if (key_is("speed")) {
         config->speed = (unsigned)n;
     } else if (key_is("devices")) {
@@ -91,6 +97,8 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         config->overrun_ms = (unsigned)n;
     } else if (key_is("tell")) {
         config->tell_fd = (int)n;
+    } else if (key_is("clock")) {
+        config->clock_start = (int64_t)n;
     } else {
         return false;
     }
@@ -107,6 +115,7 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
     config->interrupt_after = SIM_NEVER;
     config->gap_frames = SIM_NEVER;
     config->tell_fd = -1;
+    config->clock_start = SIM_NEVER;
     if (error_size > 0) error[0] = '\0';
     if (!text || !*text || (!strchr(text, '=') && strchr(text, '/'))) return true;
     const char* start = text;

@@ -36,6 +36,9 @@ struct SimConfig {
     int64_t gap_frames;              /* frames skipped by a loss, or SIM_NEVER for 0.8 s */
     unsigned overrun_ms;             /* audio the device holds unread; 0 = any amount */
     int tell_fd;                     /* descriptor told the frames delivered, or -1 */
+    int64_t clock_start;             /* the device's clock at its first frame, s since 1970 UTC,
+                                        or SIM_NEVER for the system clock at the open */
+    int32_t ppm;                     /* the device's rate against its clock, in ppm (+: fast) */
     SimLoss losses[SIM_MAX_LOSSES];  /* scripted losses, as given */
     unsigned loss_count;             /* entries in losses */
     SimFault faults[SIM_MAX_FAULTS]; /* injected call failures */

@@ -57,6 +57,13 @@
 //                        out so far is written at offset 0 of descriptor FD (an open file), as
 //                        20 decimal digits and a newline, so that a test can tell how much the
 //                        program had captured when it was killed
+//     clock=T            the device's clock reads T (seconds since 1970 UTC) at frame 0 and
+//                        stands in for the system clock from the open on; before a device
+//                        opens the system clock reads T (default: the system clock at the
+//                        open, and the real system clock before it)
+//     ppm=P              the device delivers rate * (1 + P / 10^6) frames a second of its
+//                        clock (P may be negative, |P| < 10^6; default 0): frame f is captured
+//                        at T + f / (rate * (1 + P / 10^6)) seconds, losses' frames counted
 //     fail=CALL:N[:CODE] the N-th call (from 1) of waveInPrepareHeader, waveInAddBuffer,
 //                        waveInStart, waveInUnprepareHeader, waveInStop, waveInReset or
 //                        waveInClose (CALL = prepare, add, start, unprepare, stop, reset, close)
@@ -117,13 +124,55 @@ struct WaveSource {
     char problem[160];               /* the last loss or failure */
     int64_t lost_frames;             /* frames the last loss skipped, -1 after a failure */
     std::atomic<bool> interrupted;   /* wave_source_interrupt was called: the wait ends */
+    int64_t clock_base_ns;           /* the device's clock at frame 0, ns since 1970 UTC */
+    long double frames_per_ns;       /* frames the device delivers per ns of its clock */
 };
+
+/* The clock that stands in for the system clock: the last opened device's, at the frame it
+   captures next. Written by the device thread (at each read) and the opener, read by any. */
+static struct {
+    std::atomic<bool> running;   /* a device has been opened: now_ns is its clock */
+    std::atomic<int64_t> now_ns; /* the device's clock at its next frame */
+} sim_clock;
+
+static int64_t real_clock_ns(void) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (int64_t)now.tv_sec * 1000000000 + now.tv_nsec;
+}
+
+/* The device's clock at frame number f (losses' frames counted). */
+static int64_t frame_clock_ns(const WaveSource* source, uint64_t f) {
+    return source->clock_base_ns + (int64_t)llroundl((long double)f / source->frames_per_ns);
+}
+
+/* Moves the stand-in system clock to the frame the device captures next. */
+static void advance_clock(const WaveSource* source) {
+    sim_clock.now_ns.store(frame_clock_ns(source, source->delivered + source->skipped));
+}
 
 static bool read_config(SimConfig* config) {
     char error[160];
     if (sim_config_parse(getenv("WAVTAP_SIM"), config, error, sizeof error)) return true;
     fprintf(stderr, "%s\n", error);
     return false;
+}
+
+int64_t wave_source_clock_ns(void) {
+    if (sim_clock.running.load()) return sim_clock.now_ns.load();
+    SimConfig config;
+    if (read_config(&config) && config.clock_start != SIM_NEVER)
+        return config.clock_start * 1000000000;
+    return real_clock_ns();
+}
+
+bool wave_source_frame_time(WaveSource* source, uint64_t frame, int64_t* unix_ns) {
+    /* The frames skipped before frame: all so far but the scripted gaps that lie after it. */
+    uint64_t skipped = source->skipped;
+    for (unsigned i = 0; i < source->next_loss; i++)
+        if (source->losses[i] > frame) skipped -= source->gaps[i];
+    *unix_ns = frame_clock_ns(source, frame + skipped);
+    return true;
 }
 
 UINT wave_source_count(void) {
@@ -214,6 +263,11 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     source->die_at = buffer_frame(&config, source->rate, config.die_after);
     source->interrupt_at = buffer_frame(&config, source->rate, config.interrupt_after);
     place_losses(source);
+    source->clock_base_ns =
+        config.clock_start != SIM_NEVER ? config.clock_start * 1000000000 : real_clock_ns();
+    source->frames_per_ns = (long double)source->rate * (1.0L + config.ppm / 1e6L) / 1e9L;
+    advance_clock(source);
+    sim_clock.running.store(true);
     *result = source;
     return MMSYSERR_NOERROR;
 }
@@ -288,6 +342,7 @@ static void sleep_ms(WaveSource* source, uint32_t milliseconds) {
 
 static int32_t report_loss(WaveSource* source, uint64_t frames) {
     source->skipped += frames;
+    advance_clock(source);
     source->lost_frames = (int64_t)frames;
     snprintf(source->problem, sizeof source->problem, "Input overran: audio was lost (%.1f s)",
              (double)frames / source->rate);
@@ -393,6 +448,7 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
     fill_frames(source, static_cast<BYTE*>(dest), frames);
     source->delivered += frames;
     source->consumed += frames;
+    advance_clock(source);
     tell_delivered(source);
     if (source->delivered == source->interrupt_at) kill(getpid(), SIGINT);
     return (int32_t)(frames * source->frame_bytes);

@@ -2,6 +2,7 @@
 // runtime's 64-bit calls, and the file system's own allocation request for reserving the
 // output's blocks.
 #include <cerrno>
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -53,6 +54,18 @@ FILE* open_file_stream(const char* path, const char* mode) {
 int remove_file(const char* path) {
     wchar_t wide_path[WIDE_PATH_SIZE];
     return widen_path(path, wide_path) ? _wremove(wide_path) : -1;
+}
+
+int make_directory(const char* path) {
+    wchar_t wide_path[WIDE_PATH_SIZE];
+    if (!widen_path(path, wide_path)) return -1;
+    if (_wmkdir(wide_path) == 0) return 0;
+    int reason = errno;
+    struct _stat64 status;
+    if (reason == EEXIST && _wstat64(wide_path, &status) == 0 && (status.st_mode & _S_IFDIR))
+        return 0;
+    errno = reason;
+    return -1;
 }
 
 int query_file_size(const char* path, uint64_t* size) {
