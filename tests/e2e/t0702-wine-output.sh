@@ -13,20 +13,20 @@ test_expect_success 'a new file becomes rec.wav; without a device it is cut to t
     header_is rec.wav 44100 2 16 0
 '
 
-# The host's offset from UTC in seconds, which Wine's local time follows.
-zone=$(date +%z)
-zone_offset=$(((${zone:1:2} * 3600 + ${zone:3:2} * 60) * (${zone:0:1}1)))
 command -v ffprobe >/dev/null && test_set_prereq FFPROBE
 
+# Without a device no frame is ever captured: the chunk is there, with no origination date or
+# time and a time reference of 0.
 test_expect_success FFPROBE 'with -e the header left alone holds the bext chunk, read by ffprobe' '
     version=$("$WAVTAP" --version | tr -d "\r" | sed "s/^wavtap //") &&
-    before=$(date +%s%N) &&
     run "$WAVTAP" rec -e -f48000 -c1 &&
-    after=$(date +%s%N) &&
     test_status 1 &&
     test "$(file_size rec.wav)" = 654 &&
     test "$(od -An -c -j36 -N4 rec.wav | tr -d " ")" = bext &&
-    bext_is rec.wav 48000 "$before" "$after" '"$zone_offset"' "wavtap $version: device 0, 48000 Hz, 1 ch, 16 bit"
+    ffprobe -v error -show_entries format_tags -of default=nw=1 rec.wav >tags &&
+    printf "%s\n" "TAG:comment=wavtap $version: device 0, 48000 Hz, 1 ch, 16 bit" \
+        TAG:encoded_by=wavtap TAG:time_reference=0 >expected-tags &&
+    test_cmp_files expected-tags tags
 '
 
 test_expect_success 'Windows path forms: backslashes, a drive letter, a space in the name' '

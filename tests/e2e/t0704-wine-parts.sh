@@ -46,4 +46,26 @@ test_expect_success 'aligned parts begin at even seconds and join into one unbro
     counter_ok --raw joined.raw &&
     grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take" stderr
 '
+# With -e every aligned part carries a bext chunk that ffprobe reads: a part after the first
+# begins at its boundary, so its time reference is that second of the day (UTC) times the rate,
+# to the frame; the first begins within a second of the time its name gives.
+test_expect_success 'aligned parts with -e: ffprobe reads each bext time reference at its boundary' '
+    run "$WAVTAP" "bx-%H%M%S" -s6 -t2 -a -u -e -q &&
+    test_status 0 &&
+    ls bx-*.wav >parts &&
+    first=$(head -n 1 parts) &&
+    while read -r part; do
+        name=${part#bx-} &&
+        second=$((10#${name:0:2} * 3600 + 10#${name:2:2} * 60 + 10#${name:4:2})) &&
+        reference=$(ffprobe -v error -show_entries format_tags=time_reference -of csv=p=0 "$part") &&
+        if [ "$part" = "$first" ]; then
+            late=$((reference / 44100 - second)) &&
+            { [ "$late" = 0 ] || [ "$late" = 1 ]; } || { fail "$part: time reference $reference"; exit 1; }
+        else
+            [ "$reference" = $((second * 44100)) ] || { fail "$part: time reference $reference, expected $((second * 44100))"; exit 1; }
+        fi
+    done <parts &&
+    for part in $(cat parts); do tail -c +655 "$part"; done >joined.raw &&
+    counter_ok --raw joined.raw
+'
 test_done

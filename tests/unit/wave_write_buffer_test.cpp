@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "wave/durable_header.h"
 #include "wave/write_buffer.h"
 
 namespace {
@@ -48,6 +49,8 @@ void start_output(StreamLog* log, int32_t write_size) {
     disk_write_buffer.buffer = (char*)malloc((size_t)write_size);
     disk_write_buffer.pending = 0;
     disk_write_buffer.stream = stream;
+    /* A stream without a file: no header to keep true, whatever an earlier test left. */
+    durable_header = DurableHeader();
 }
 
 void finish_output() {
