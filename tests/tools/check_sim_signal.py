@@ -202,4 +202,5 @@ def main():
           (channels, "32f" if is_float else bits, rate, frames, first))
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -15,6 +15,7 @@
 #include "wave/durable_header.h"
 #include "wave/output_file.h"
 #include "wave/write_buffer.h"
+#include "scratch_directory.h"
 
 namespace {
 
@@ -94,9 +95,8 @@ int failing_sync(int) {
 class DurableOutput : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/wavtap-unit.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
+        directory = make_scratch_directory();
+        ASSERT_FALSE(directory.empty());
         path = directory + "/out.wav";
         recording_settings = default_settings;
         recording_settings.write_size = 4096;

@@ -12,6 +12,7 @@
 
 #include "platform/file_services.h"
 #include "platform/posix/file_posix.h"
+#include "scratch_directory.h"
 
 namespace {
 
@@ -57,9 +58,8 @@ FILE* no_stream(int, const char*) {
 class FileLayer : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/wavtap-unit.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
+        directory = make_scratch_directory();
+        ASSERT_FALSE(directory.empty());
         path = directory + "/out.wav";
         closes = duplicates = 0;
         file_system_calls = system_file_calls;

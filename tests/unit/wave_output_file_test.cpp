@@ -16,6 +16,7 @@
 #include "wave/output_file.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
+#include "scratch_directory.h"
 
 namespace {
 
@@ -24,9 +25,8 @@ const uint32_t default_length = 882044; /* 5 s of 44100 Hz 16-bit stereo and the
 class OpenOutput : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/wavtap-unit.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory = pattern;
+        directory = make_scratch_directory();
+        ASSERT_FALSE(directory.empty());
         path = directory + "/out.wav";
         recording_settings = default_settings;
         derive_wave_format();
