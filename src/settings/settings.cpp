@@ -26,6 +26,7 @@ const RecordingSettings default_settings = {
     0,  /* bext */
     0,  /* align_parts */
     0,  /* utc */
+    0,  /* keep_hours */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -65,6 +66,8 @@ static const char usage_text[] =
     "  -p        Prompt for keystroke before beginning recording.\n"
     "  -q        Quiet mode (no progress display)\n"
     "  -e        Broadcast Wave: a bext chunk with the time of each file's first frame.\n"
+    "  -k{nn}    Keep the take's parts nn hours, 1.." NUMBER_TEXT(KEEP_HOURS_MAX) ": older ones are removed,\n"
+    "            and the oldest when the next part does not fit on the disk.\n"
     "  -#q{nn}   Audio buffer queue size in seconds, "
         NUMBER_TEXT(QUEUE_SECONDS_MIN) ".." NUMBER_TEXT(QUEUE_SECONDS_MAX) " (default %d).\n"
     "  -#b{nnn}  Wave buffers/sec, "
@@ -209,6 +212,9 @@ static const char* zero_seconds_argument;
 static const char* part_seconds_argument;
 static const char* align_argument;
 
+/* The last -k argument, kept until the parser knows whether the take is in parts. */
+static const char* keep_argument;
+
 /* Applies one switch argument (its first character is one of switch_prefixes); returns false
    when it is illegal. */
 static bool apply_switch(const char* argument) {
@@ -235,6 +241,11 @@ static bool apply_switch(const char* argument) {
         return true;
     case 'U':
         s.utc = 1;
+        return true;
+    case 'K':
+        if (!has_number || value < 1 || value > KEEP_HOURS_MAX) return false;
+        s.keep_hours = value;
+        keep_argument = argument;
         return true;
     case 'C':
         if (!has_number || value < 1 || value > CHANNELS_MAX) return false;
@@ -336,6 +347,7 @@ void parse_switches(int argc, char** argv) {
     if (s.output_path[0] == '\0') show_usage();
     if (s.seconds == 0 && s.part_seconds == 0) illegal_switch(zero_seconds_argument);
     if (s.align_parts && s.part_seconds == 0) illegal_switch(align_argument);
+    if (s.keep_hours && s.part_seconds == 0) illegal_switch(keep_argument);
     if (s.align_parts && SECONDS_PER_DAY % s.part_seconds != 0)
         illegal_switch(part_seconds_argument);
     if (s.part_seconds > 0 && strcmp(s.output_path, "-") == 0)

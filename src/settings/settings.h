@@ -18,6 +18,7 @@
 #define CHANNELS_MAX 8            /* -c */
 #define SYNC_SECONDS_MAX 3600     /* -#s: 0..this */
 #define SECONDS_PER_DAY 86400     /* -t with -a divides this */
+#define KEEP_HOURS_MAX 87600      /* -k: 1..this */
 
 struct RecordingSettings {
     int32_t seconds;            /* length of the take in seconds, 0 = until stopped (-s) */
@@ -39,6 +40,7 @@ struct RecordingSettings {
     int32_t bext;         /* every file gets a Broadcast Wave "bext" chunk (-e) */
     int32_t align_parts;  /* parts begin at the multiples of part_seconds since midnight (-a) */
     int32_t utc;          /* names, alignment and file start times in UTC, not local time (-u) */
+    int32_t keep_hours;   /* hours the take's parts are kept, 0 = all are kept (-k) */
 };
 
 /* The process-wide settings. Written by parse_switches; read-only for everything else. The file

@@ -16,6 +16,7 @@
 #include "settings/settings.h"
 #include "wave/durable_header.h"
 #include "wave/output_file.h"
+#include "wave/part_retention.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -310,6 +311,7 @@ bool prepare_next_file(uint32_t number, int64_t unix_s, uint64_t length) {
     next.stream = nullptr;
     if (!name_part(number, unix_s, next.path)) return note_failure(t.take_path, ENAMETOOLONG);
     if (make_part_directories(next.path) != 0) return note_failure(next.path, errno);
+    make_room_for_part(t.take_path, next.path, length, disk_write_buffer.path);
     if (prepare_output_file(next.path, length, &next.stream, &next.created) != PREPARED)
         return note_failure(next.path, errno);
     return true;
@@ -333,6 +335,7 @@ bool switch_to_next_file(int32_t buffers) {
     switch_output(next.stream, next.path);
     next.stream = nullptr;
     begin_durable_output(buffers);
+    remove_expired_parts(take_files.take_path, next.path, nullptr);
     return next.created;
 }
 
@@ -353,6 +356,7 @@ void end_take_files(void) {
     TakeFiles& t = take_files;
     free(used_names.slots);
     used_names = UsedNames();
+    remove_expired_parts(t.take_path, disk_write_buffer.path, nullptr);
     if (t.failed) {
         flush_output();
         preparation_failed(t.failed_path, t.failed_reason);
