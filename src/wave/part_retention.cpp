@@ -15,12 +15,13 @@
 #include "platform/path.h"
 #include "settings/settings.h"
 
-#define PART_DIGITS_MIN 4          /* digits of a numbered part's number, at least */
-#define LEVELS_MAX 64              /* directory levels (and the name) a pattern may have */
-#define LEVEL_PATTERN_SIZE 1024    /* bytes of one level's pattern with its conversions spelt out */
-#define PART_MARKER ".part"        /* what a part being recorded has after its name with -m */
-#define FIRST_PART_SLOTS 64        /* parts the list has room for when the first comes */
-#define ROOM_ALLOWANCE_BYTES 65536 /* room a part needs beyond its length, for the file system's   \
+#define PART_DIGITS_MIN 4       /* digits of a numbered part's number, at least */
+#define LEVELS_MAX 64           /* directory levels (and the name) a pattern may have */
+#define LEVEL_PATTERN_SIZE 1024 /* bytes of a level's pattern, its conversions spelt out */
+#define PART_MARKER ".part"     /* what a part being recorded has after its name with -m */
+#define FIRST_PART_SLOTS 64     /* parts the list has room for when the first comes */
+#define ROOM_ALLOWANCE_BYTES                                                                       \
+    65536                          /* room a part needs beyond its length, for the file system's   \
                                     */
 #define ROOM_ALLOWANCE_PER_MILLE 1 /* own blocks that map it */
 #define NS_PER_HOUR 3600000000000LL
@@ -60,8 +61,7 @@ struct PartList {
 
 /* The removals' state over the take. Main thread only. */
 struct Retention {
-    TakeLayout layout;   /* the take's layout, made at the first listing */
-    bool laid_out;       /* layout is made */
+    TakeLayout layout;   /* the take's layout, made again at each listing */
     bool unmatched_told; /* the pattern that cannot be matched was reported */
 };
 
@@ -152,6 +152,7 @@ static bool conversion_gives(char letter, const char* text, size_t length) {
     /* Space-padded numbers: %e, %k, %l. */
     bool padded = letter == 'e' || letter == 'k' || letter == 'l';
     size_t first = padded && text[0] == ' ' ? 1 : 0;
+    if (padded && first == 0 && text[0] == '0') return false;
     int value = 0;
     for (size_t i = first; i < length; i++) {
         if (!is_digit(text[i])) return false;
@@ -380,10 +381,7 @@ static int older_first(const void* a, const void* b) {
    matched or a listing failed (either reported). */
 static bool list_take_parts(const char* take_path, PartList* list) {
     Retention& r = retention;
-    if (!r.laid_out) {
-        lay_out_take(take_path, &r.layout);
-        r.laid_out = true;
-    }
+    lay_out_take(take_path, &r.layout);
     *list = PartList();
     if (!r.layout.matchable) {
         if (!r.unmatched_told) {

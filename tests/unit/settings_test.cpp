@@ -120,6 +120,10 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-s2147483647", "x"}, &RecordingSettings::seconds, 2147483647},
         {{"-s+7", "x"}, &RecordingSettings::seconds, 7},
         {{"-#w 4096", "x"}, &RecordingSettings::write_size, 4096},
+        {{"-t60", "-k1", "x"}, &RecordingSettings::keep_hours, 1},
+        {{"-K87600", "-t1", "x"}, &RecordingSettings::keep_hours, 87600},
+        {{"-t60", "-k5", "-k24", "x"}, &RecordingSettings::keep_hours, 24},
+        {{"-t60", "x"}, &RecordingSettings::keep_hours, 0},
     };
     for (const Case& c : cases) {
         parse(c.args);
@@ -309,7 +313,9 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-i4294967299",
                              "-i-2147483649",
                              "-a",
-                             "-a1"};
+                             "-a1",
+                             "-k1",
+                             "-K24"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "
@@ -330,6 +336,12 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
         {{"-a", "-t3601", "a.wav"}, "-t3601"},
         {{"-t60", "-a", "-t86401", "a.wav"}, "-t86401"},
         {{"-t172800", "-a", "a.wav"}, "-t172800"},
+        /* The hours kept with parts: 1..87600, a number. */
+        {{"-t60", "-k0", "a.wav"}, "-k0"},
+        {{"-t60", "-k87601", "a.wav"}, "-k87601"},
+        {{"-t60", "-k", "a.wav"}, "-k"},
+        {{"-t60", "-k-1", "a.wav"}, "-k-1"},
+        {{"-t60", "-k2h", "a.wav"}, "-k2h"},
     };
     for (const Aligned& c : aligned)
         EXPECT_EXIT(parse(c.args), ::testing::ExitedWithCode(255),
