@@ -20,10 +20,10 @@
 #define LEVEL_PATTERN_SIZE 1024 /* bytes of a level's pattern, its conversions spelt out */
 #define PART_MARKER ".part"     /* what a part being recorded has after its name with -m */
 #define FIRST_PART_SLOTS 64     /* parts the list has room for when the first comes */
-#define ROOM_ALLOWANCE_BYTES                                                                       \
-    65536                          /* room a part needs beyond its length, for the file system's   \
-                                    */
-#define ROOM_ALLOWANCE_PER_MILLE 1 /* own blocks that map it */
+/* The room a part needs beyond its length, for the blocks that map it: bytes, and 1/1000 of its
+   length. */
+#define ROOM_ALLOWANCE_BYTES 65536
+#define ROOM_ALLOWANCE_PER_MILLE 1
 #define NS_PER_HOUR 3600000000000LL
 
 /* One level of a take's pattern: a directory, or the parts' names at the last level. */
