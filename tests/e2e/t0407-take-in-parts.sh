@@ -368,6 +368,154 @@ File exists
     check_parts 0 d/23/5930.wav:240
 '
 
+# -k: the take's parts older than the hours kept go once a part is finished; nothing else in
+# their directories does, and nothing is followed.
+test_expect_success '-k1 removes the take'"'"'s old parts, oldest first, and nothing else' '
+    mkdir lost+found take-0009.wav &&
+    : >take-0005.wav && : >take-0006-2.wav && : >take-0007.wav.part && : >other-0005.wav &&
+    : >take-005.wav && : >take.wav && : >notes.txt && : >lost+found/take-0001.wav &&
+    : >take-0009.wav/take-0001.wav && : >outside.wav && : >take-0010.wav &&
+    ln -s outside.wav take-0008.wav &&
+    touch -d "5 hours ago" take-0005.wav outside.wav &&
+    touch -d "4 hours ago" take-0006-2.wav &&
+    touch -d "3 hours ago" take-0007.wav.part other-0005.wav take-005.wav take.wav notes.txt \
+        lost+found/take-0001.wav take-0009.wav take-0009.wav/take-0001.wav &&
+    touch -h -d "3 hours ago" take-0008.wav &&
+    touch -d "30 minutes ago" take-0010.wav &&
+    record speed=0 take -q -s3 -t1 -k1 &&
+    test_status 0 &&
+    test_stderr_is "*** Removed take-0005.wav: older than 1 hour
+*** Removed take-0006-2.wav: older than 1 hour
+*** Removed take-0007.wav.part: older than 1 hour
+" &&
+    find . -mindepth 1 ! -name "std*" ! -name "*-tree" ! -name "*.tmp" | sort >actual-tree &&
+    printf "%s\n" ./lost+found ./lost+found/take-0001.wav ./notes.txt ./other-0005.wav \
+        ./outside.wav ./take-0001.wav ./take-0002.wav ./take-0003.wav ./take-0008.wav \
+        ./take-0009.wav ./take-0009.wav/take-0001.wav ./take-0010.wav ./take-005.wav \
+        ./take.wav >expected-tree &&
+    test_cmp_files expected-tree actual-tree &&
+    check_parts 0 take-0001.wav:44100 take-0002.wav:44100 take-0003.wav:44100
+'
+
+# The same below a pattern's first directory with a conversion, level by level, on the device's
+# clock: the boundary at midnight finishes the first part.
+test_expect_success '-k1 with date folders: old parts found level by level, every folder left' '
+    mkdir -p radio/2025/12/31 radio/2025/12/30/2201.wav radio/2025/12/xx radio/2025/13/01 \
+        radio/lost+found elsewhere &&
+    for f in 31/2100-2.wav.part 31/2200.wav 31/2330.wav 31/notes.txt 30/2201.wav/x xx/2200.wav; do
+        : >radio/2025/12/$f || exit 1
+    done &&
+    : >radio/2025/13/01/2200.wav && : >radio/lost+found/2200.wav && : >elsewhere/2200.wav &&
+    ln -s ../../../elsewhere radio/2025/12/29 &&
+    ln -s ../../../../elsewhere/2200.wav radio/2025/12/31/2000.wav &&
+    TZ=UTC touch -d "2025-12-31 21:00" radio/2025/12/31/2100-2.wav.part &&
+    find radio elsewhere -type f ! -name 2100-2.wav.part ! -name 2330.wav \
+        -exec env TZ=UTC touch -d "2025-12-31 22:00" {} + &&
+    TZ=UTC touch -h -d "2025-12-31 20:00" radio/2025/12/29 radio/2025/12/31/2000.wav &&
+    TZ=UTC touch -d "2025-12-31 23:30" radio/2025/12/31/2330.wav &&
+    TZ=UTC record speed=0,clock=$((NEW_YEAR - 30)) "radio/%Y/%m/%d/%H%M" -a -q -k1 \
+        -f8 -c1 -b8 -#b1 -s120 -t60 &&
+    test_status 0 &&
+    test_stderr_is "*** Removed radio/2025/12/31/2100-2.wav.part: older than 1 hour
+*** Removed radio/2025/12/31/2200.wav: older than 1 hour
+*** Sound card clock at +0.0 ppm against the system clock over the take
+" &&
+    find radio elsewhere | sort >actual-tree &&
+    printf "%s\n" elsewhere elsewhere/2200.wav radio radio/2025 radio/2025/12 radio/2025/12/29 \
+        radio/2025/12/30 radio/2025/12/30/2201.wav radio/2025/12/30/2201.wav/x radio/2025/12/31 \
+        radio/2025/12/31/2000.wav radio/2025/12/31/2330.wav radio/2025/12/31/2359.wav \
+        radio/2025/12/31/notes.txt radio/2025/12/xx radio/2025/12/xx/2200.wav radio/2025/13 \
+        radio/2025/13/01 radio/2025/13/01/2200.wav radio/2026 radio/2026/01 radio/2026/01/01 \
+        radio/2026/01/01/0000.wav radio/2026/01/01/0001.wav radio/lost+found \
+        radio/lost+found/2200.wav >expected-tree &&
+    test_cmp_files expected-tree actual-tree
+'
+
+test_expect_success '-k without parts is refused' '
+    record "" take -k1 &&
+    test_status 255 &&
+    test_stderr_is "Illegal switch '"'-k1'"', or bad switch value.
+Get help by starting the program without arguments.
+" &&
+    ! test -e take.wav
+'
+
+# Room for the next part (-k): on a small ext4 file system, loop-mounted, filled so that the
+# first part fits and the second does not.
+mkdir "$SCRATCH/probe"
+truncate -s 8M "$SCRATCH/probe.img"
+if mkfs.ext4 -q -F "$SCRATCH/probe.img" >/dev/null 2>&1 &&
+    mount -o loop "$SCRATCH/probe.img" "$SCRATCH/probe" 2>/dev/null; then
+    umount "$SCRATCH/probe"
+    test_set_prereq LOOP_EXT4
+else
+    test_lacks_prereq LOOP_EXT4 "cannot loop-mount an ext4 image (needs root and mkfs.ext4)"
+fi
+rm -rf "$SCRATCH/probe" "$SCRATCH/probe.img"
+
+# small_disk OLD_BYTES...: an 8 MB ext4 file system at ./disk (no blocks kept for root, who runs
+# the tests: the free space is the same for every user) holding the take's old parts
+# disk/take-0005.wav, take-0006.wav, ... of OLD_BYTES each, the first the oldest, another take's
+# disk/other-0001.wav older still, and a filler that leaves 500 kB free: room for the first
+# part of 2 s (352844 bytes), not for the second as well.
+small_disk() {
+    local n=5 bytes
+    truncate -s 8M disk.img &&
+        mkfs.ext4 -q -F -m 0 disk.img &&
+        mkdir disk &&
+        mount -o loop disk.img disk || return 1
+    test_when_finished "umount \"$PWD/disk\""
+    head -c 300000 /dev/zero >disk/other-0001.wav &&
+        touch -d "20 minutes ago" disk/other-0001.wav || return 1
+    for bytes in "$@"; do
+        head -c "$bytes" /dev/zero >disk/take-000$n.wav &&
+            touch -d "$((20 - n)) minutes ago" disk/take-000$n.wav &&
+            n=$((n + 1)) || return 1
+    done
+    sync disk &&
+        fallocate -l $(($(df -B1 --output=avail disk | tail -n 1) - 500000)) disk/filler &&
+        sync disk
+}
+
+test_expect_success LOOP_EXT4 'a next part that does not fit: the take'"'"'s oldest parts go first' '
+    small_disk 200000 200000 200000 &&
+    record speed=0 disk/take -q -s4 -t2 -k24 &&
+    test_status 0 &&
+    test_stderr_is "*** Removed disk/take-0005.wav: room for disk/take-0002.wav
+*** Removed disk/take-0006.wav: room for disk/take-0002.wav
+" &&
+    ls disk >actual-parts &&
+    printf "%s\n" filler lost+found other-0001.wav take-0001.wav take-0002.wav take-0007.wav \
+        >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    check_parts 0 disk/take-0001.wav:88200 disk/take-0002.wav:88200
+'
+
+for keep in -k24 ""; do
+    test_expect_success LOOP_EXT4 "a next part that does not fit${keep:+ with $keep} even with the old parts gone ends the take" '
+        small_disk 50000 50000 &&
+        record speed=0 disk/take -q -s4 -t2 '"$keep"' &&
+        test_status 255 &&
+        tail -n 3 stderr >failure &&
+        test_file_is failure "Error initialzing output: disk/take-0002.wav
+Could be bad drive, bad file name, or disk full.
+No space left on device
+" &&
+        ls disk >actual-parts &&
+        if [ -n "'"$keep"'" ]; then
+            grep -c "^\*\*\* Removed disk/take-000[56].wav: room for disk/take-0002.wav$" stderr >removed &&
+            test "$(cat removed)" = 2 &&
+            printf "%s\n" filler lost+found other-0001.wav take-0001.wav >expected-parts
+        else
+            test "$(wc -l <stderr)" = 3 &&
+            printf "%s\n" filler lost+found other-0001.wav take-0001.wav take-0005.wav \
+                take-0006.wav >expected-parts
+        fi &&
+        test_cmp_files expected-parts actual-parts &&
+        check_parts 0 disk/take-0001.wav:88200
+    '
+done
+
 test_expect_success 'a first part whose folder cannot be made is not opened' '
     : >blocked &&
     TZ=UTC record speed=0,clock=$NEW_YEAR "blocked/%H/%M" -a -q -f8 -c1 -b8 -#b1 -s120 -t60 &&
