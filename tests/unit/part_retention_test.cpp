@@ -113,7 +113,8 @@ TEST(MatchPartPath, TellsTheTakesPartsFromEveryOtherName) {
 }
 
 /* Stand-in directory calls and what they have done. */
-int reads, unlinks, fail_reads_after, fail_unlinks_after;
+int reads, unlinks, fail_reads_after,
+    failing_unlink; /* failing_unlink: the one that fails, from 0 */
 unsigned long long free_bytes, freed_by_unlink;
 
 DIR* refused_open(const char*) {
@@ -132,7 +133,7 @@ int failing_stat_entry(DIR*, const char*, struct stat*) {
     return -1;
 }
 int counted_unlink(const char* path) {
-    if (unlinks++ >= fail_unlinks_after) {
+    if (unlinks++ == failing_unlink) {
         errno = EPERM;
         return -1;
     }
@@ -200,7 +201,7 @@ TEST(RemoveExpiredParts, RemovesOnlyTheOldPartsOrNothingWhenTheDirectoryCallsFai
     struct Case {
         const char* fault;
         DirectorySystemCalls calls;
-        int reads_before_failing, unlinks_before_failing;
+        int reads_before_failing, failing_unlink;
         const char* left;
         const char* line; /* on standard error, after the scratch directory's path */
     } cases[] = {
@@ -208,7 +209,7 @@ TEST(RemoveExpiredParts, RemovesOnlyTheOldPartsOrNothingWhenTheDirectoryCallsFai
         {"opendir", system_directory_calls, 1000, 1000, "234", "/: Permission denied"},
         {"readdir", system_directory_calls, 2, 1000, "234", "/: Input/output error"},
         {"fstatat", system_directory_calls, 1000, 1000, "234", "/: Input/output error"},
-        {"unlink", system_directory_calls, 1000, 1, "24", "/take-0002.wav: Operation not"},
+        {"unlink", system_directory_calls, 1000, 0, "234", "/take-0003.wav: Operation not"},
     };
     cases[1].calls.open_directory = refused_open;
     cases[2].calls.read_directory = read_then_fail;
@@ -221,7 +222,7 @@ TEST(RemoveExpiredParts, RemovesOnlyTheOldPartsOrNothingWhenTheDirectoryCallsFai
         directory_system_calls = c.calls;
         reads = unlinks = 0;
         fail_reads_after = c.reads_before_failing;
-        fail_unlinks_after = c.unlinks_before_failing;
+        failing_unlink = c.failing_unlink;
         freed_by_unlink = 0;
         testing::internal::CaptureStderr();
         remove_expired_parts(made.take.c_str(), made.parts[0].c_str(), nullptr);
@@ -258,7 +259,7 @@ TEST(MakeRoomForPart, RemovesTheOldestPartsUntilTheNextFitsAndNeverTheCurrentOrN
         calls.file_system_status = c.free_space_fails ? failing_free_space : stated_free_space;
         directory_system_calls = calls;
         unlinks = 0;
-        fail_unlinks_after = 1000;
+        failing_unlink = 1000;
         free_bytes = c.free_mb * mb;
         freed_by_unlink = mb;
         testing::internal::CaptureStderr();
