@@ -112,9 +112,9 @@ TEST(MatchPartPath, TellsTheTakesPartsFromEveryOtherName) {
             << c.take_path << " against " << c.path;
 }
 
-/* Stand-in directory calls and what they have done. */
-int reads, unlinks, fail_reads_after,
-    failing_unlink; /* failing_unlink: the one that fails, from 0 */
+/* Stand-in directory calls and what they have done: reads and unlinks so far, the read from
+   which on reads fail, the one unlink that fails (from 0). */
+int reads, unlinks, fail_reads_after, failing_unlink;
 unsigned long long free_bytes, freed_by_unlink;
 
 DIR* refused_open(const char*) {
