@@ -23,6 +23,23 @@ test_expect_success 'a take in 3 parts: each a complete file, joined one unbroke
     counter_ok --raw joined.raw
 '
 
+# -k1: the take's parts older than an hour go once a part is finished (a marked one too); another
+# take's file and a newer part stay.
+test_expect_success 'with -k1 the take'"'"'s old parts go, never another take'"'"'s file' '
+    : >rec-0005.wav && : >rec-0006-2.wav.part && : >other-0005.wav && : >rec-0007.wav &&
+    touch -d "3 hours ago" rec-0005.wav rec-0006-2.wav.part other-0005.wav &&
+    touch -d "30 minutes ago" rec-0007.wav &&
+    run "$WAVTAP" rec -s4 -t2 -q -k1 &&
+    test_status 0 &&
+    test_text_is stderr "*** Removed rec-0005.wav: older than 1 hour
+*** Removed rec-0006-2.wav.part: older than 1 hour
+" &&
+    ls >actual-files &&
+    printf "%s\n" actual-files expected.tmp other-0005.wav rec-0001.wav rec-0002.wav rec-0007.wav \
+        stderr stdout >expected-files &&
+    test_cmp_files expected-files actual-files
+'
+
 # Aligned 2-second parts: every part after the first is named at an even second of the system
 # clock, and joined they are the take.
 test_expect_success 'aligned parts begin at even seconds and join into one unbroken count' '
