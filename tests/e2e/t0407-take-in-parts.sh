@@ -375,8 +375,8 @@ test_expect_success '-k1 removes the take'"'"'s old parts, oldest first, and not
     : >take-0005.wav && : >take-0006-2.wav && : >take-0007.wav.part && : >other-0005.wav &&
     : >take-005.wav && : >take.wav && : >notes.txt && : >lost+found/take-0001.wav &&
     : >take-0009.wav/take-0001.wav && : >outside.wav && : >take-0010.wav &&
-    ln -s outside.wav take-0008.wav &&
-    touch -d "5 hours ago" take-0005.wav outside.wav &&
+    ln -s outside.wav take-0008.wav && mkfifo take-0011.wav &&
+    touch -d "5 hours ago" take-0005.wav outside.wav take-0011.wav &&
     touch -d "4 hours ago" take-0006-2.wav &&
     touch -d "3 hours ago" take-0007.wav.part other-0005.wav take-005.wav take.wav notes.txt \
         lost+found/take-0001.wav take-0009.wav take-0009.wav/take-0001.wav &&
@@ -391,8 +391,8 @@ test_expect_success '-k1 removes the take'"'"'s old parts, oldest first, and not
     find . -mindepth 1 ! -name "std*" ! -name "*-tree" ! -name "*.tmp" | sort >actual-tree &&
     printf "%s\n" ./lost+found ./lost+found/take-0001.wav ./notes.txt ./other-0005.wav \
         ./outside.wav ./take-0001.wav ./take-0002.wav ./take-0003.wav ./take-0008.wav \
-        ./take-0009.wav ./take-0009.wav/take-0001.wav ./take-0010.wav ./take-005.wav \
-        ./take.wav >expected-tree &&
+        ./take-0009.wav ./take-0009.wav/take-0001.wav ./take-0010.wav ./take-0011.wav \
+        ./take-005.wav ./take.wav >expected-tree &&
     test_cmp_files expected-tree actual-tree &&
     check_parts 0 take-0001.wav:44100 take-0002.wav:44100 take-0003.wav:44100
 '
@@ -429,6 +429,16 @@ test_expect_success '-k1 with date folders: old parts found level by level, ever
         radio/2026/01/01/0000.wav radio/2026/01/01/0001.wav radio/lost+found \
         radio/lost+found/2200.wav >expected-tree &&
     test_cmp_files expected-tree actual-tree
+'
+
+test_expect_success '-k with a pattern whose conversion cannot be matched removes nothing, once said' '
+    : >"rec-old.wav" && touch -d "5 hours ago" "rec-old.wav" &&
+    record speed=0 "rec-%c" -q -s3 -t1 -k1 &&
+    test_status 0 &&
+    test_stderr_is "*** Parts of rec-%c.wav are never removed: a conversion in it cannot be matched
+" &&
+    test -e rec-old.wav &&
+    test "$(ls rec-*.wav | wc -l)" = 4
 '
 
 test_expect_success '-k without parts is refused' '
