@@ -344,9 +344,11 @@ static bool visit_entry(const DirectoryEntry* entry, void* context) {
     if (entry->type != (last ? ENTRY_REGULAR : ENTRY_DIRECTORY)) return true;
     if (!match_from(level, level.text, entry->name, 0)) return true;
     size_t length = strlen(walk->path);
-    if (length + strlen(entry->name) + 2 > OUTPUT_PATH_SIZE) return true;
-    char separator[2] = {level.separator, '\0'};
-    snprintf(walk->path + length, OUTPUT_PATH_SIZE - length, "%s%s", entry->name, separator);
+    size_t name_length = strlen(entry->name);
+    if (length + name_length + 2 > OUTPUT_PATH_SIZE) return true;
+    memcpy(walk->path + length, entry->name, name_length);
+    walk->path[length + name_length] = level.separator;
+    walk->path[length + name_length + 1] = '\0';
     bool going_on;
     if (last) {
         going_on = add_part(walk->list, walk->path, entry);
