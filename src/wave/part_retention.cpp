@@ -62,6 +62,7 @@ struct PartList {
 /* The removals' state over the take. Main thread only. */
 struct Retention {
     TakeLayout layout;   /* the take's layout, made again at each listing */
+    TakeLayout matched;  /* the layout match_part_path cuts its pattern into */
     bool unmatched_told; /* the pattern that cannot be matched was reported */
 };
 
@@ -278,7 +279,7 @@ static void lay_out_take(const char* take_path, TakeLayout* layout) {
 }
 
 PartMatch match_part_path(const char* take_path, const char* path) {
-    static TakeLayout layout;
+    TakeLayout& layout = retention.matched;
     lay_out_take(take_path, &layout);
     if (!layout.matchable) return PART_UNMATCHABLE;
     size_t base_length = strlen(layout.base);
