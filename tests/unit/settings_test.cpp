@@ -120,6 +120,13 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-s2147483647", "x"}, &RecordingSettings::seconds, 2147483647},
         {{"-s+7", "x"}, &RecordingSettings::seconds, 7},
         {{"-#w 4096", "x"}, &RecordingSettings::write_size, 4096},
+        {{"x"}, &RecordingSettings::silence_level, SILENCE_OFF},
+        {{"-d0", "x"}, &RecordingSettings::silence_level, 0},
+        {{"-d16", "x"}, &RecordingSettings::silence_seconds, 10},
+        {{"-D128:86400", "x"}, &RecordingSettings::silence_level, 128},
+        {{"-d3:86400", "x"}, &RecordingSettings::silence_seconds, 86400},
+        {{"-d3:1", "x"}, &RecordingSettings::silence_seconds, 1},
+        {{"-d3:20", "-d5", "x"}, &RecordingSettings::silence_seconds, 10},
     };
     for (const Case& c : cases) {
         parse(c.args);
@@ -309,7 +316,15 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-i4294967299",
                              "-i-2147483649",
                              "-a",
-                             "-a1"};
+                             "-a1",
+                             "-d129",
+                             "-d-1",
+                             "-d5:0",
+                             "-d5:86401",
+                             "-d5:",
+                             "-d5:x",
+                             "-d5:3:2",
+                             "-dx"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "
