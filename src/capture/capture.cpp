@@ -158,9 +158,12 @@ static MMRESULT start_capture(CaptureBlock* block, UINT device_id, uint32_t queu
         if (result != MMSYSERR_NOERROR) return result;
     }
     if (s.prompt) {
-        fprintf(stderr, "Ready to record -- press any key to begin...");
+        /* Quiet, the prompt is one whole line at once, as every message is then. */
+        fputs(s.quiet ? "Ready to record -- press any key to begin...\n"
+                      : "Ready to record -- press any key to begin...",
+              stderr);
         wait_for_key_press(&abort_requested);
-        fprintf(stderr, "\n");
+        if (!s.quiet) fputs("\n", stderr);
     }
     /* A stop before the start records nothing: the file keeps its header alone. */
     if (abort_requested.load()) return MMSYSERR_NOERROR;
