@@ -12,6 +12,7 @@
 #include "capture/levels.h"
 #include "capture/messages.h"
 #include "capture/parts.h"
+#include "capture/silence.h"
 #include "capture/take_clock.h"
 #include "driver/interrupt.h"
 #include "platform/buffer_problem.h"
@@ -157,9 +158,12 @@ static MMRESULT start_capture(CaptureBlock* block, UINT device_id, uint32_t queu
         if (result != MMSYSERR_NOERROR) return result;
     }
     if (s.prompt) {
-        fprintf(stderr, "Ready to record -- press any key to begin...");
+        /* Quiet, the prompt is one whole line at once, as every message is then. */
+        fputs(s.quiet ? "Ready to record -- press any key to begin...\n"
+                      : "Ready to record -- press any key to begin...",
+              stderr);
         wait_for_key_press(&abort_requested);
-        fprintf(stderr, "\n");
+        if (!s.quiet) fputs("\n", stderr);
     }
     /* A stop before the start records nothing: the file keeps its header alone. */
     if (abort_requested.load()) return MMSYSERR_NOERROR;
@@ -179,10 +183,17 @@ static void show_take_progress(const CaptureBlock* block, bool at_end) {
     show_progress(at_end ? total : done, total);
 }
 
+/* Meters length bytes of audio (the level meter, the silence check) and writes them into the
+   output. */
+static void write_audio(const char* bytes, uint32_t length) {
+    if (!recording_settings.quiet) measure_levels(bytes, length);
+    check_silence(bytes, length);
+    buffered_write(bytes, (int32_t)length);
+}
+
 /* Writes the audio of a buffer that came back from the device into the output. */
 static void write_buffer_audio(const WAVEHDR* header) {
-    if (!recording_settings.quiet) measure_levels(header->lpData, header->dwBytesRecorded);
-    buffered_write(header->lpData, (int32_t)header->dwBytesRecorded);
+    write_audio(header->lpData, header->dwBytesRecorded);
 }
 
 /* Writes frames [from, to) of a full buffer into the output. */
@@ -190,9 +201,7 @@ static void write_frames(const WAVEHDR* header, uint32_t from, uint32_t to) {
     if (to <= from) return;
     const uint32_t align = recording_settings.format.nBlockAlign;
     const char* bytes = header->lpData + (size_t)from * align;
-    int32_t length = (int32_t)((to - from) * align);
-    if (!recording_settings.quiet) measure_levels(bytes, length);
-    buffered_write(bytes, length);
+    write_audio(bytes, (to - from) * align);
 }
 
 /* A buffer that came back short at a loss: its audio ends the current part, and the buffer is

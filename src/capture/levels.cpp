@@ -72,13 +72,12 @@ static void sum_frame_levels(const unsigned char* p, size_t frames, size_t chann
             sums[c] += level(p);
 }
 
-/* measure_levels for more than 2 channels or more than 16 bits. */
-static void measure_wide_levels(const unsigned char* p, uint32_t byte_count) {
+/* channel_level_sums for more than 2 channels or more than 16 bits. */
+static uint32_t wide_level_sums(const unsigned char* p, uint32_t byte_count, uint32_t* sums) {
     const RecordingSettings& s = recording_settings;
     size_t channels = s.format.nChannels < CHANNELS_MAX ? s.format.nChannels : CHANNELS_MAX;
     size_t sample_bytes = s.format.wBitsPerSample / 8;
     size_t frames = byte_count / s.format.nBlockAlign;
-    uint32_t sums[CHANNELS_MAX] = {0};
     if (s.float_samples)
         sum_frame_levels<level_float, 4>(p, frames, channels, sums);
     else if (sample_bytes == 4)
@@ -89,9 +88,7 @@ static void measure_wide_levels(const unsigned char* p, uint32_t byte_count) {
         sum_frame_levels<level_16, 2>(p, frames, channels, sums);
     else
         sum_frame_levels<level_8, 1>(p, frames, channels, sums);
-    for (unsigned c = 0; c < channels; c++)
-        *channel_sum(level_accumulators, c) += sums[c];
-    level_accumulators.frames += (uint32_t)frames;
+    return (uint32_t)frames;
 }
 
 /* Adds the levels of count samples of size bytes each into sums[0] (samples 0, 2, 4, ...) and
@@ -116,32 +113,39 @@ static void sum_levels(const unsigned char* p, size_t count, uint32_t sums[2]) {
         sums[i & 1] += level(p + i * size);
 }
 
-void measure_levels(const void* data, uint32_t byte_count) {
+uint32_t channel_level_sums(const void* data, uint32_t byte_count, uint32_t sums[CHANNELS_MAX]) {
     const WAVEFORMATEX& format = recording_settings.format;
-    if (format.nChannels > 2 || format.wBitsPerSample > 16) {
-        measure_wide_levels((const unsigned char*)data, byte_count);
-        return;
-    }
+    memset(sums, 0, CHANNELS_MAX * sizeof sums[0]);
+    if (format.nChannels > 2 || format.wBitsPerSample > 16)
+        return wide_level_sums((const unsigned char*)data, byte_count, sums);
     size_t sample_bytes = format.wBitsPerSample == 8 ? 1 : 2;
     size_t channels = format.nChannels == 1 ? 1 : 2;
     /* Only whole frames are read: a buffer that ends inside a frame is not read past its end. */
     size_t samples = byte_count / (sample_bytes * channels) * channels;
 
-    uint32_t sums[2] = {0, 0};
+    uint32_t pair[2] = {0, 0};
     if (sample_bytes == 1)
-        sum_levels<level_8, 1>((const unsigned char*)data, samples, sums);
+        sum_levels<level_8, 1>((const unsigned char*)data, samples, pair);
     else
-        sum_levels<level_16, 2>((const unsigned char*)data, samples, sums);
-
-    LevelAccumulators& acc = level_accumulators;
+        sum_levels<level_16, 2>((const unsigned char*)data, samples, pair);
     if (channels == 1) {
-        acc.left_sum += sums[0] + sums[1];
+        sums[0] = pair[0] + pair[1];
     } else {
-        acc.left_sum += sums[0];
-        acc.right_sum += sums[1];
+        sums[0] = pair[0];
+        sums[1] = pair[1];
     }
     uint32_t frame_bytes = (uint32_t)(format.wBitsPerSample / 8) * format.nChannels;
-    if (frame_bytes != 0) acc.frames += byte_count / frame_bytes;
+    return frame_bytes != 0 ? byte_count / frame_bytes : 0;
+}
+
+void measure_levels(const void* data, uint32_t byte_count) {
+    uint32_t sums[CHANNELS_MAX];
+    uint32_t frames = channel_level_sums(data, byte_count, sums);
+    LevelAccumulators& acc = level_accumulators;
+    unsigned channels = recording_settings.format.nChannels;
+    for (unsigned c = 0; c < channels && c < CHANNELS_MAX; c++)
+        *channel_sum(acc, c) += sums[c];
+    acc.frames += frames;
 }
 
 void show_progress(uint32_t count, uint32_t total) {

@@ -23,6 +23,12 @@ extern LevelAccumulators level_accumulators;
    buffer of samples in the recording format, each channel to its own sum. */
 void measure_levels(const void* data, uint32_t byte_count);
 
+/* Sets sums[c] to the sum of the levels (as measure_levels takes them) of channel c over the
+   whole frames of byte_count bytes of samples in the recording format, for every channel of the
+   format (the rest are 0), and returns the count of those frames. Touches nothing else: the
+   silence check measures with it whether the meter runs or not. */
+uint32_t channel_level_sums(const void* data, uint32_t byte_count, uint32_t sums[CHANNELS_MAX]);
+
 /* Redraws the countdown line for count of total capture buffers, at count 1 and at every whole
    second of audio; nothing in quiet mode. */
 void show_progress(uint32_t count, uint32_t total);

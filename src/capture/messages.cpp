@@ -5,6 +5,7 @@
 
 #include "capture/levels.h"
 #include "settings/settings.h"
+#include "wave/take_files.h"
 
 void end_progress_line(void) {
     LevelAccumulators& acc = level_accumulators;
@@ -63,4 +64,38 @@ void print_take_clock(double ppm) {
     end_progress_line();
     fprintf(stderr, "*** Sound card clock at %+.1f ppm against the system clock over the take\n",
             ppm);
+}
+
+/* Writes the time of day of unix_ns in the names' zone as HH:MM:SS into text, or "--:--:--"
+   when it is not known. */
+static void format_time_of_day(bool timed, int64_t unix_ns, char* text, size_t size) {
+    if (!timed) {
+        snprintf(text, size, "--:--:--");
+        return;
+    }
+    int64_t unix_s = unix_ns / 1000000000 - (unix_ns % 1000000000 < 0 ? 1 : 0);
+    int64_t day_s = zone_time(unix_s).local_s % 86400;
+    if (day_s < 0) day_s += 86400;
+    snprintf(text, size, "%02d:%02d:%02d", (int)(day_s / 3600), (int)(day_s / 60 % 60),
+             (int)(day_s % 60));
+}
+
+void print_silence_since(uint64_t frames, bool timed, int64_t unix_ns, uint32_t level,
+                         uint32_t seconds) {
+    char position[32], clock[16];
+    format_position(frames, position, sizeof position);
+    format_time_of_day(timed, unix_ns, clock, sizeof clock);
+    end_progress_line();
+    fprintf(stderr,
+            "*** Silence since %s (%s of the take): every channel at or below level %u for %u s\n",
+            clock, position, level, seconds);
+}
+
+void print_sound_again(uint64_t frames, bool timed, int64_t unix_ns, uint64_t silent_frames) {
+    char position[32], clock[16];
+    format_position(frames, position, sizeof position);
+    format_time_of_day(timed, unix_ns, clock, sizeof clock);
+    end_progress_line();
+    fprintf(stderr, "*** Sound again at %s (%s of the take) after %.1f s of silence\n", clock,
+            position, (double)silent_frames / recording_settings.format.nSamplesPerSec);
 }

@@ -32,3 +32,14 @@ void print_part_clock(const char* path, double ppm);
 /* "*** Sound card clock at +X.X ppm against the system clock over the take", at an aligned take's
    end. */
 void print_take_clock(double ppm);
+
+/* "*** Silence since HH:MM:SS (POSITION of the take): every channel at or below level L for S
+   s", for a silence whose first frame is `frames` frames into the take and was captured at
+   unix_ns (timed: it is known; the time of day is the names' zone's, "--:--:--" unknown). */
+void print_silence_since(uint64_t frames, bool timed, int64_t unix_ns, uint32_t level,
+                         uint32_t seconds);
+
+/* "*** Sound again at HH:MM:SS (POSITION of the take) after X.X s of silence", for sound again
+   at `frames` frames into the take, captured at unix_ns (timed as above), after silent_frames
+   frames of silence. */
+void print_sound_again(uint64_t frames, bool timed, int64_t unix_ns, uint64_t silent_frames);

@@ -27,6 +27,8 @@ const RecordingSettings default_settings = {
     0,  /* align_parts */
     0,  /* utc */
     0,  /* keep_hours */
+    -1, /* silence_level: SILENCE_OFF */
+    10, /* silence_seconds */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -68,6 +70,9 @@ static const char usage_text[] =
     "  -e        Broadcast Wave: a bext chunk with the time of each file's first frame.\n"
     "  -k{nn}    Keep the take's parts nn hours, 1.." NUMBER_TEXT(KEEP_HOURS_MAX) ": older ones are removed,\n"
     "            and the oldest when the next part does not fit on the disk.\n"
+    "  -d{l}[:s] Report silence: every channel at or below level l (0.."
+        NUMBER_TEXT(SILENCE_LEVEL_MAX) ") for s\n"
+    "            seconds (default 10).\n"
     "  -#q{nn}   Audio buffer queue size in seconds, "
         NUMBER_TEXT(QUEUE_SECONDS_MIN) ".." NUMBER_TEXT(QUEUE_SECONDS_MAX) " (default %d).\n"
     "  -#b{nnn}  Wave buffers/sec, "
@@ -165,6 +170,26 @@ static bool apply_bits_switch(const char* argument) {
         return false;
     s.format.wBitsPerSample = (WORD)value;
     s.float_samples = is_float;
+    return true;
+}
+
+/* Takes the value of -d: a level, and after a colon the seconds that make a silence. Returns
+   false for a level or seconds out of range. */
+static bool take_silence(const char* text) {
+    RecordingSettings& s = recording_settings;
+    char level_text[16];
+    const char* colon = strchr(text, ':');
+    size_t length = colon ? (size_t)(colon - text) : strlen(text);
+    if (length >= sizeof level_text) return false;
+    memcpy(level_text, text, length);
+    level_text[length] = '\0';
+    int32_t level, seconds = default_settings.silence_seconds;
+    if (!read_switch_number(level_text, &level) || level < 0 || level > SILENCE_LEVEL_MAX)
+        return false;
+    if (colon && (colon[1] == '\0' || !read_switch_number(colon + 1, &seconds))) return false;
+    if (seconds < 1 || seconds > SILENCE_SECONDS_MAX) return false;
+    s.silence_level = level;
+    s.silence_seconds = seconds;
     return true;
 }
 
@@ -272,6 +297,8 @@ static bool apply_switch(const char* argument) {
     case 'E':
         s.bext = 1;
         return true;
+    case 'D':
+        return take_silence(argument + 2);
     case '#':
         return apply_extended_switch(argument);
     default:

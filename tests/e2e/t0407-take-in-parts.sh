@@ -262,6 +262,35 @@ test_expect_success 'two losses close together are each reported with their own 
     check_parts $((114660 + 6615 + 13230)) take-0004.wav:88200 take-0005.wav:61740
 '
 
+# With -q each message is whole lines written at once, so that a log (the journal) takes it line
+# by line and no other line comes between its pieces: every write to standard error ends in a
+# newline, and every line is a "***" line or one of the reason lines named in the row. Rows:
+# WAVTAP_SIM, the switches, a file to make /dev/full first, the reason lines allowed. (The leak
+# checker cannot run under strace.)
+strace -f -qq -e trace=write -o /dev/null true 2>/dev/null && test_set_prereq STRACE
+test_expect_success STRACE 'with -q every message is whole lines, each written at once' '
+    while IFS="|" read -r sim switches full reasons; do
+        rm -f take* &&
+        { [ -z "$full" ] || ln -s /dev/full "$full"; } &&
+        run strace -f -qq -e trace=write -e signal=none -s 4096 -o trace \
+            env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+            WAVTAP_SIM="$sim" "$SIM" take $switches &&
+        test -s stderr &&
+        grep "^[0-9]* *write(2, " trace >writes &&
+        test "$(wc -l <writes)" -ge 2 &&
+        if grep -v "\\\\n\", [0-9]*) *= [0-9]*\$" writes; then
+            fail "a write that does not end a line: $sim $switches"
+        fi &&
+        if grep -vxE "\*\*\* .*${reasons:+|$reasons}" stderr; then
+            fail "a line that is neither *** nor a reason: $sim $switches"
+        fi || exit 1
+    done <<-\EOF
+	speed=0,lose_after=25,silence=500:1500| -q -s6 -t2 -d0:1||
+	speed=0,lose_after=5,stall_after=15| -q -s3 -t10 -d128||
+	speed=0,silence=0:3000| -q -s8 -t2 -d0:1|take-0003.wav|Error initialzing output: take-0003.wav|Could be bad drive, bad file name, or disk full.|Invalid argument
+	EOF
+'
+
 test_expect_success 'a stall after a loss is reported as the stall, not as the loss' '
     record speed=0,lose_after=5,stall_after=15 take -q -s3 -t10 &&
     test_status 1 &&

@@ -85,4 +85,19 @@ test_expect_success 'aligned parts with -e: ffprobe reads each bext time referen
     for part in $(cat parts); do tail -c +655 "$part"; done >joined.raw &&
     counter_ok --raw joined.raw
 '
+# Dead air from the Windows program: at level 128 every buffer is quiet, so the silence begins at
+# the take's first frame, at the time of day the take began (UTC), and is still going at its end.
+test_expect_success 'dead air at level 128 is reported once, from the first frame at the start time' '
+    start=$(date -u +%s) &&
+    run "$WAVTAP" rec -s4 -t2 -d128:1 -u -q &&
+    test_status 0 &&
+    tr -d "\r" <stderr | grep "^\*\*\* S" >lines &&
+    test "$(wc -l <lines)" = 1 &&
+    at=$(sed -n "s/^\*\*\* Silence since \([0-9][0-9]\):\([0-9][0-9]\):\([0-9][0-9]\) (0:00:00.00 of the take): every channel at or below level 128 for 1 s\$/\1 \2 \3/p" lines) &&
+    set -- $at &&
+    test $# = 3 &&
+    late=$(((10#$1 * 3600 + 10#$2 * 60 + 10#$3 - start % 86400 + 86400 + 43200) % 86400 - 43200)) &&
+    { { [ "$late" -ge -1 ] && [ "$late" -le 10 ]; } || fail "the silence began $late s after the start: $(cat lines)"; }
+'
+
 test_done

@@ -124,6 +124,13 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-K87600", "-t1", "x"}, &RecordingSettings::keep_hours, 87600},
         {{"-t60", "-k5", "-k24", "x"}, &RecordingSettings::keep_hours, 24},
         {{"-t60", "x"}, &RecordingSettings::keep_hours, 0},
+        {{"x"}, &RecordingSettings::silence_level, SILENCE_OFF},
+        {{"-d0", "x"}, &RecordingSettings::silence_level, 0},
+        {{"-d16", "x"}, &RecordingSettings::silence_seconds, 10},
+        {{"-D128:86400", "x"}, &RecordingSettings::silence_level, 128},
+        {{"-d3:86400", "x"}, &RecordingSettings::silence_seconds, 86400},
+        {{"-d3:1", "x"}, &RecordingSettings::silence_seconds, 1},
+        {{"-d3:20", "-d5", "x"}, &RecordingSettings::silence_seconds, 10},
     };
     for (const Case& c : cases) {
         parse(c.args);
@@ -316,6 +323,14 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-a1",
                              "-k1",
                              "-K24"};
+                             "-d129",
+                             "-d-1",
+                             "-d5:0",
+                             "-d5:86401",
+                             "-d5:",
+                             "-d5:x",
+                             "-d5:3:2",
+                             "-dx"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "

@@ -10,9 +10,11 @@
 #include "platform/posix/wave_source.h"
 #include "platform/sim/sim_config.h"
 
-/* Opens the simulated device for format, unpaced, and fills data from the first frame on. */
-static void read_from_start(const WAVEFORMATEX* format, std::vector<BYTE>* data) {
-    setenv("WAVTAP_SIM", "speed=0", 1);
+/* Opens the simulated device for format, unpaced (or as sim says), and fills data from the first
+   frame on. */
+static void read_from_start(const WAVEFORMATEX* format, std::vector<BYTE>* data,
+                            const char* sim = "speed=0") {
+    setenv("WAVTAP_SIM", sim, 1);
     WaveSource* source = nullptr;
     ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(0, format, &source));
     ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
@@ -115,15 +117,42 @@ TEST(SimSource, CountsIn24And32BitIntegersAndFloatOnUpTo8Channels) {
     }
 }
 
+TEST(SimSource, HoldsEverySampleAtRestInAScriptedSilenceAndOnlyThere) {
+    struct Case {
+        WORD channels, bits;
+        uint32_t rate;
+        const char* sim;
+        uint32_t from, to; /* the frames at rest */
+        BYTE rest;         /* every byte of a frame at rest */
+    } cases[] = {
+        {2, 16, 1000, "speed=0,silence=100:50", 100, 150, 0},
+        {1, 8, 1000, "speed=0,silence=7:3", 7, 10, 128},
+        {2, 16, 44100, "speed=0,silence=10:1,silence=0:0", 441, 485, 0},
+    };
+    for (const Case& c : cases) {
+        WAVEFORMATEX format = pcm_format(c.rate, c.channels, c.bits);
+        std::vector<BYTE> data((size_t)format.nBlockAlign * (c.to + 20));
+        read_from_start(&format, &data, c.sim);
+        for (uint32_t f = 0; f < c.to + 20; f++) {
+            const BYTE* frame = &data[(size_t)f * format.nBlockAlign];
+            bool at_rest = true;
+            for (unsigned b = 0; b < format.nBlockAlign; b++)
+                at_rest = at_rest && frame[b] == c.rest;
+            EXPECT_EQ(f >= c.from && f < c.to, at_rest) << c.sim << " frame " << f;
+        }
+    }
+}
+
 TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
     SimConfig config;
     char error[160];
-    for (const char* good : {"",
-                             "speed=20,open=2,stall_after=37,short=12,fail=prepare:3,"
-                             "fail=add:51:11,lose_after=20,gap=100,die_after=9,overrun=250,"
-                             "devices=3,bps=20",
-                             "lose_after=20:4410,short=3:0,interrupt_after=7",
-                             "clock=1767225600,ppm=-100", "ppm=999999"}) {
+    for (const char* good :
+         {"",
+          "speed=20,open=2,stall_after=37,short=12,fail=prepare:3,"
+          "fail=add:51:11,lose_after=20,gap=100,die_after=9,overrun=250,"
+          "devices=3,bps=20",
+          "lose_after=20:4410,short=3:0,interrupt_after=7", "clock=1767225600,ppm=-100",
+          "ppm=999999", "silence=2000:3000,silence=0:1"}) {
         EXPECT_TRUE(sim_config_parse(good, &config, error, sizeof error)) << error;
     }
     for (const char* bad : {"speed",
@@ -148,7 +177,12 @@ TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
                             "ppm=--5",
                             "ppm=+5",
                             "clock=-1",
-                            "speed=-0"}) {
+                            "speed=-0",
+                            "silence=5",
+                            "silence=5:",
+                            "silence=:5",
+                            "silence=1:1,silence=1:1,silence=1:1,silence=1:1,silence=1:1,"
+                            "silence=1:1,silence=1:1,silence=1:1,silence=1:1"}) {
         EXPECT_FALSE(sim_config_parse(bad, &config, error, sizeof error)) << bad;
     }
     /* A loss's own length, or none (the gap= length). */

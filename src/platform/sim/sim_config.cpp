@@ -57,6 +57,18 @@ static bool parse_loss(const char* start, const char* end, bool middle, SimConfi
     return true;
 }
 
+/* Parses a silence's "FROM_MS:LENGTH_MS" of [start, end). */
+static bool parse_silence(const char* start, const char* end, SimConfig* config) {
+    if (config->silence_count == SIM_MAX_SILENCES) return false;
+    const char* colon = (const char*)memchr(start, ':', (size_t)(end - start));
+    uint64_t from = 0, length = 0;
+    if (!colon || !parse_number(start, colon, 0x7FFFFFFFu, &from) ||
+        !parse_number(colon + 1, end, 0x7FFFFFFFu, &length))
+        return false;
+    config->silences[config->silence_count++] = SimSilence{from, length};
+    return true;
+}
+
 /* Applies one key=value item of [start, end). */
 static bool parse_item(const char* start, const char* end, SimConfig* config) {
     const char* equals = (const char*)memchr(start, '=', (size_t)(end - start));
@@ -67,6 +79,7 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         return strlen(key) == key_length && memcmp(key, start, key_length) == 0;
     };
     if (key_is("fail")) return parse_fault(value, end, config);
+    if (key_is("silence")) return parse_silence(value, end, config);
     if (key_is("lose_after") || key_is("short"))
         return parse_loss(value, end, key_is("short"), config);
     bool negative = key_is("ppm") && value < end && *value == '-';

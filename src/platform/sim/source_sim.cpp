@@ -69,6 +69,10 @@
 //                        waveInClose (CALL = prepare, add, start, unprepare, stop, reset, close)
 //                        returns CODE (nonzero, default 1 = MMSYSERR_ERROR) without acting;
 //                        calls are counted per open device; may be given up to 16 times
+//     silence=FROM:LENGTH the frames numbered from FROM ms for LENGTH ms (f from FROM * rate /
+//                        1000 up to, not with, (FROM + LENGTH) * rate / 1000, rounded down) are
+//                        at rest: every sample 0 (128 with 8 bits), level 0; may be given up to
+//                        8 times
 //
 //   lose_after and short may be given up to 8 times together; of the other keys the last one
 //   given counts. Problem texts (a short buffer's, describe_short_buffer): "Input overran: audio
@@ -118,14 +122,16 @@ struct WaveSource {
     unsigned loss_count;             /* entries in losses */
     unsigned next_loss;              /* the first loss still to come */
     uint64_t gap;                    /* frames a scripted loss without a length skips */
-    uint64_t stall_at;               /* delivered count where the flow stops, or NO_FRAME */
-    uint64_t die_at;                 /* delivered count where the device fails, or NO_FRAME */
-    uint64_t interrupt_at;           /* delivered count where SIGINT goes out, or NO_FRAME */
-    char problem[160];               /* the last loss or failure */
-    int64_t lost_frames;             /* frames the last loss skipped, -1 after a failure */
-    std::atomic<bool> interrupted;   /* wave_source_interrupt was called: the wait ends */
-    int64_t clock_base_ns;           /* the device's clock at frame 0, ns since 1970 UTC */
-    long double frames_per_ns;       /* frames the device delivers per ns of its clock */
+    uint64_t quiet_from[SIM_MAX_SILENCES]; /* first frame number of each scripted silence */
+    uint64_t quiet_to[SIM_MAX_SILENCES];   /* the frame number after each */
+    uint64_t stall_at;                     /* delivered count where the flow stops, or NO_FRAME */
+    uint64_t die_at;                       /* delivered count where the device fails, or NO_FRAME */
+    uint64_t interrupt_at;                 /* delivered count where SIGINT goes out, or NO_FRAME */
+    char problem[160];                     /* the last loss or failure */
+    int64_t lost_frames;                   /* frames the last loss skipped, -1 after a failure */
+    std::atomic<bool> interrupted;         /* wave_source_interrupt was called: the wait ends */
+    int64_t clock_base_ns;                 /* the device's clock at frame 0, ns since 1970 UTC */
+    long double frames_per_ns;             /* frames the device delivers per ns of its clock */
 };
 
 /* The clock that stands in for the system clock: the last opened device's, at the frame it
@@ -263,6 +269,11 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     source->die_at = buffer_frame(&config, source->rate, config.die_after);
     source->interrupt_at = buffer_frame(&config, source->rate, config.interrupt_after);
     place_losses(source);
+    for (unsigned i = 0; i < config.silence_count; i++) {
+        source->quiet_from[i] = config.silences[i].from_ms * source->rate / 1000;
+        source->quiet_to[i] =
+            (config.silences[i].from_ms + config.silences[i].length_ms) * source->rate / 1000;
+    }
     source->clock_base_ns =
         config.clock_start != SIM_NEVER ? config.clock_start * 1000000000 : real_clock_ns();
     source->frames_per_ns = (long double)source->rate * (1.0L + config.ppm / 1e6L) / 1e9L;
@@ -383,9 +394,21 @@ static uint32_t float_pattern(uint32_t pattern24) {
     return bits;
 }
 
+/* Whether frame number f lies in a scripted silence. */
+static bool frame_at_rest(const WaveSource* source, uint64_t f) {
+    for (unsigned i = 0; i < source->config.silence_count; i++)
+        if (f >= source->quiet_from[i] && f < source->quiet_to[i]) return true;
+    return false;
+}
+
 static void fill_frames(const WaveSource* source, BYTE* dest, uint64_t frames) {
     uint64_t first = source->delivered + source->skipped;
     for (uint64_t i = 0; i < frames; i++) {
+        if (frame_at_rest(source, first + i)) {
+            memset(dest, source->sample_bytes == 1 ? 128 : 0, source->frame_bytes);
+            dest += source->frame_bytes;
+            continue;
+        }
         for (unsigned c = 0; c < source->channels; c++) {
             uint32_t value =
                 sample_pattern(first + i, c, source->sample_bytes, source->float_samples);
