@@ -322,7 +322,7 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-a",
                              "-a1",
                              "-k1",
-                             "-K24"};
+                             "-K24",
                              "-d129",
                              "-d-1",
                              "-d5:0",
