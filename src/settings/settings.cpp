@@ -26,6 +26,8 @@ const RecordingSettings default_settings = {
     0,  /* bext */
     0,  /* align_parts */
     0,  /* utc */
+    0,  /* mark_parts */
+    "", /* part_command */
 };
 
 RecordingSettings recording_settings = default_settings;
@@ -65,6 +67,8 @@ static const char usage_text[] =
     "  -p        Prompt for keystroke before beginning recording.\n"
     "  -q        Quiet mode (no progress display)\n"
     "  -e        Broadcast Wave: a bext chunk with the time of each file's first frame.\n"
+    "  -m        Name a part file.wav.part until it is complete, then file.wav.\n"
+    "  -x{prog}  Run the program prog for each finished part, its path the one argument.\n"
     "  -#q{nn}   Audio buffer queue size in seconds, "
         NUMBER_TEXT(QUEUE_SECONDS_MIN) ".." NUMBER_TEXT(QUEUE_SECONDS_MAX) " (default %d).\n"
     "  -#b{nnn}  Wave buffers/sec, "
@@ -209,6 +213,10 @@ static const char* zero_seconds_argument;
 static const char* part_seconds_argument;
 static const char* align_argument;
 
+/* The last -m and -x arguments, kept until the parser knows whether the take is in parts. */
+static const char* mark_argument;
+static const char* command_argument;
+
 /* Applies one switch argument (its first character is one of switch_prefixes); returns false
    when it is illegal. */
 static bool apply_switch(const char* argument) {
@@ -260,6 +268,15 @@ static bool apply_switch(const char* argument) {
         return true;
     case 'E':
         s.bext = 1;
+        return true;
+    case 'M':
+        s.mark_parts = 1;
+        mark_argument = argument;
+        return true;
+    case 'X':
+        if (argument[2] == '\0' || strlen(argument + 2) > OUTPUT_PATH_SIZE - 1) return false;
+        strcpy(s.part_command, argument + 2);
+        command_argument = argument;
         return true;
     case '#':
         return apply_extended_switch(argument);
@@ -336,6 +353,8 @@ void parse_switches(int argc, char** argv) {
     if (s.output_path[0] == '\0') show_usage();
     if (s.seconds == 0 && s.part_seconds == 0) illegal_switch(zero_seconds_argument);
     if (s.align_parts && s.part_seconds == 0) illegal_switch(align_argument);
+    if (s.mark_parts && s.part_seconds == 0) illegal_switch(mark_argument);
+    if (s.part_command[0] != '\0' && s.part_seconds == 0) illegal_switch(command_argument);
     if (s.align_parts && SECONDS_PER_DAY % s.part_seconds != 0)
         illegal_switch(part_seconds_argument);
     if (s.part_seconds > 0 && strcmp(s.output_path, "-") == 0)

@@ -39,6 +39,8 @@ struct RecordingSettings {
     int32_t bext;         /* every file gets a Broadcast Wave "bext" chunk (-e) */
     int32_t align_parts;  /* parts begin at the multiples of part_seconds since midnight (-a) */
     int32_t utc;          /* names, alignment and file start times in UTC, not local time (-u) */
+    int32_t mark_parts;   /* a part is named NAME.part until it is complete (-m) */
+    char part_command[OUTPUT_PATH_SIZE]; /* program run for each finished part, "" for none (-x) */
 };
 
 /* The process-wide settings. Written by parse_switches; read-only for everything else. The file
