@@ -62,10 +62,14 @@ bool mark_part_name(char* path, bool ahead) {
     if (marking() && !marked_name(path, marked)) return false;
     snprintf(final_name, OUTPUT_PATH_SIZE, "%s", path);
     if (!marking()) return true;
-    /* An earlier run's part is reused in place under the marked name; a marked one left by a
-       run that was ended is replaced, as it would have been rewritten. */
-    uint64_t size;
-    if (query_file_size(path, &size) == 0) rename_file(path, marked);
+    /* An earlier run's part (a regular file: the parts' files are opened as nothing else) is
+       reused in place under the marked name; a marked one left by a run that was ended is
+       replaced, as it would have been rewritten. */
+    FILE* earlier = open_file_stream(path, "rb");
+    if (earlier) {
+        fclose(earlier);
+        rename_file(path, marked);
+    }
     memcpy(path, marked, strlen(marked) + 1);
     return true;
 }
