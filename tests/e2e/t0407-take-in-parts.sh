@@ -306,8 +306,10 @@ test_expect_success 'with -m each part gets its final name only once complete an
 
 # Rows: how the take ends|WAVTAP_SIM|switches|the parts it leaves, NUMBER:FIRST:FRAMES ("" for
 # a stop: as check_stopped_take wants them). A loss and a stop finish their parts cut back; the
-# part prepared ahead is given up under its marked name.
+# part prepared ahead is given up under its marked name. Over 24 parts of 1 s (paced: 6 s) the
+# programs that end are reaped while the take runs, or the 21st part would find no room.
 for row in "at its length|speed=0|-s5 -t2|1:0:88200 2:88200:88200 3:176400:44100" \
+    "over 24 parts|speed=4|-f100 -c1 -b8 -#b1 -s24 -t1|$(for n in $(seq 24); do printf "%d:%d:100 " $n $(((n - 1) * 100)); done)" \
     "after a loss|speed=0,lose_after=25|-s6 -t2|1:0:88200 2:88200:22050 3:145530:88200 4:233730:66150" \
     "at a stop|speed=0,interrupt_after=25|-s0 -t1|"; do
     IFS="|" read -r ending config switches parts <<<"$row"
@@ -316,9 +318,10 @@ for row in "at its length|speed=0|-s5 -t2|1:0:88200 2:88200:88200 3:176400:44100
         record '"$config"' take -q '"$switches"' -m "-x$program" &&
         for part in '"$parts"'; do
             IFS=: read -r number first frames <<<"$part" &&
-            echo "take-000$number.wav" >>expected-parts &&
-            $CHECK_SIGNAL take-000$number.wav --first $first --frames $frames \
-                >signal.txt || { fail "take-000$number.wav: $(cat signal.txt)"; exit 1; }
+            part=$(printf take-%04d.wav $number) &&
+            echo $part >>expected-parts &&
+            $CHECK_SIGNAL $part --first $first --frames $frames >signal.txt ||
+                { fail "$part: $(cat signal.txt)"; exit 1; }
         done &&
         if [ -z "'"$parts"'" ]; then check_stopped_take && ls take-*.wav >expected-parts; fi &&
         parts_left take* &&
@@ -352,6 +355,18 @@ test_expect_success 'a name with spaces, quotes and $(...) reaches the program a
     sort "$SCRATCH/args" >sorted-args &&
     test_cmp_files expected-args sorted-args &&
     ! test -e pwned && ! test -e "my tools/pwned"
+'
+
+# wavtap ignores SIGPIPE and SIGXFSZ (signals 13 and 25) and holds the parts' locks, the take's
+# name and the output open: the program gets none of them, and the null device as its input.
+test_expect_success 'the program gets no descriptor of wavtap, null input and default signals' '
+    printf "#!/bin/sh\nls /proc/self/fd | tr \"\\\\n\" \" \" >>\"%s\"\nreadlink /proc/self/fd/0 >>\"%s\"\nsed -n \"s/^SigIgn:\\\\t//p\" /proc/self/status >>\"%s\"\n" \
+        "$PWD/probe.txt" "$PWD/probe.txt" "$PWD/probe.txt" >probe && chmod +x probe &&
+    run env WAVTAP_SIM=speed=0 "$SIM" take -q -s1 -t1 -m "-x$PWD/probe" &&
+    test_status 0 &&
+    test "$(head -n 1 probe.txt)" = "0 1 2 3 /dev/null" &&
+    ignored=$(sed -n 2p probe.txt) &&
+    { test $((0x$ignored & 0x1001000)) = 0 || fail "ignored: $ignored"; }
 '
 
 # A program that fails or is ended by a signal is reported; one that hangs is left running
