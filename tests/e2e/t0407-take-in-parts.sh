@@ -299,9 +299,9 @@ test_expect_success 'with -m each part gets its final name only once complete an
     test_status 0 &&
     test_stderr_is "" &&
     wait_job $watcher 30 &&
-    test_status 0 &&
     printf "take-000%s.wav ok\n" 1 2 3 4 5 6 >expected &&
-    test_cmp_files expected watch.txt
+    test_cmp_files expected watch.txt &&
+    test_status 0
 '
 
 # Rows: how the take ends|WAVTAP_SIM|switches|the parts it leaves, NUMBER:FIRST:FRAMES ("" for
@@ -336,8 +336,11 @@ test_expect_success '-m reuses an earlier final name in place and a marked name 
     head -c 500000 /dev/urandom >take-0001.wav &&
     head -c 500000 /dev/urandom >take-0002.wav.part &&
     head -c 500000 /dev/urandom >take-0003.wav &&
+    stat -c %i take-0001.wav take-0002.wav.part take-0003.wav >expected-files &&
     record speed=0 take -q -s5 -t2 -m &&
     test_status 0 &&
+    stat -c %i take-0001.wav take-0002.wav take-0003.wav >actual-files &&
+    test_cmp_files expected-files actual-files &&
     parts_left take* &&
     printf "take-000%s.wav\n" 1 2 3 >expected-parts &&
     test_cmp_files expected-parts actual-parts &&
@@ -364,7 +367,7 @@ test_expect_success 'the program gets no descriptor of wavtap, null input and de
         "$PWD/probe.txt" "$PWD/probe.txt" "$PWD/probe.txt" >probe && chmod +x probe &&
     run env WAVTAP_SIM=speed=0 "$SIM" take -q -s1 -t1 -m "-x$PWD/probe" &&
     test_status 0 &&
-    test "$(head -n 1 probe.txt)" = "0 1 2 3 /dev/null" &&
+    { test "$(head -n 1 probe.txt)" = "0 1 2 3 /dev/null" || fail "$(cat probe.txt)"; } &&
     ignored=$(sed -n 2p probe.txt) &&
     { test $((0x$ignored & 0x1001000)) = 0 || fail "ignored: $ignored"; }
 '
