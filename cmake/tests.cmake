@@ -44,6 +44,12 @@ if(NOT WIN32)
   endif()
 endif()
 
+# The program that -x runs under Wine: it logs its arguments.
+if(WIN32)
+  add_executable(log_args tests/tools/log_args.cpp)
+  target_link_libraries(log_args PRIVATE shell32)
+endif()
+
 # End-to-end scripts run the real binaries. A script named tNNNN-*.sh is one test; its labels
 # come from a "# labels: a b" line in the script.
 file(GLOB e2e_scripts CONFIGURE_DEPENDS tests/e2e/t[0-9][0-9][0-9][0-9]-*.sh)
@@ -72,6 +78,9 @@ foreach(script ${e2e_scripts})
   endif()
   if(TARGET alsa_probe)
     list(APPEND e2e_env "ALSA_PROBE=$<TARGET_FILE:alsa_probe>")
+  endif()
+  if(TARGET log_args)
+    list(APPEND e2e_env "LOG_ARGS=$<TARGET_FILE:log_args>")
   endif()
   if(TARGET power_cut_shim)
     list(APPEND e2e_env "POWER_CUT_SHIM=$<TARGET_FILE:power_cut_shim>")

@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "wave/output_file.h"
+#include "wave/part_handoff.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -274,6 +275,7 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
             continue;
         }
         WAVEHDR* header = take_from_ring(block);
+        poll_part_commands();
         MMRESULT result = waveInUnprepareHeader(block->device, header, sizeof(WAVEHDR));
         if (result != MMSYSERR_NOERROR) return result;
         if (header->dwBytesRecorded != header->dwBufferLength) {

@@ -95,3 +95,13 @@ int zero_stream_range(FILE* stream, int64_t offset, int64_t length);
 
 /* Whether the file under stream is a regular file (not a pipe, a terminal or a device). */
 bool stream_is_regular_file(FILE* stream);
+
+/* Renames the file at from to to in one step, replacing a file at to (rename; MoveFileExW with
+   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH on Windows, by their UTF-16 names): either
+   name reaches the file at every instant. Returns 0, or -1 with errno. */
+int rename_file(const char* from, const char* to);
+
+/* Makes the names in the directory that holds the file at path durable, so that a rename there
+   survives a power cut (the directory synced; nothing on Windows, where the rename was written
+   through). Returns 0, or -1 with errno. */
+int sync_file_directory(const char* path);

@@ -26,6 +26,8 @@ const RecordingSettings default_settings = {
     0,  /* bext */
     0,  /* align_parts */
     0,  /* utc */
+    0,  /* mark_parts */
+    "", /* part_command */
     0,  /* keep_hours */
     -1, /* silence_level: SILENCE_OFF */
     10, /* silence_seconds */
@@ -68,6 +70,8 @@ static const char usage_text[] =
     "  -p        Prompt for keystroke before beginning recording.\n"
     "  -q        Quiet mode (no progress display)\n"
     "  -e        Broadcast Wave: a bext chunk with the time of each file's first frame.\n"
+    "  -m        Name a part file.wav.part until it is complete, then file.wav.\n"
+    "  -x{prog}  Run the program prog for each finished part, its path the one argument.\n"
     "  -k{nn}    Keep the take's parts nn hours, 1.." NUMBER_TEXT(KEEP_HOURS_MAX) ": older ones are removed,\n"
     "            and the oldest when the next part does not fit on the disk.\n"
     "  -d{l}[:s] Report silence: every channel at or below level l (0.."
@@ -239,6 +243,9 @@ static const char* align_argument;
 
 /* The last -k argument, kept until the parser knows whether the take is in parts. */
 static const char* keep_argument;
+/* The last -m and -x arguments, kept until the parser knows whether the take is in parts. */
+static const char* mark_argument;
+static const char* command_argument;
 
 /* Applies one switch argument (its first character is one of switch_prefixes); returns false
    when it is illegal. */
@@ -299,6 +306,15 @@ static bool apply_switch(const char* argument) {
         return true;
     case 'D':
         return take_silence(argument + 2);
+    case 'M':
+        s.mark_parts = 1;
+        mark_argument = argument;
+        return true;
+    case 'X':
+        if (argument[2] == '\0' || strlen(argument + 2) > OUTPUT_PATH_SIZE - 1) return false;
+        strcpy(s.part_command, argument + 2);
+        command_argument = argument;
+        return true;
     case '#':
         return apply_extended_switch(argument);
     default:
@@ -375,6 +391,8 @@ void parse_switches(int argc, char** argv) {
     if (s.seconds == 0 && s.part_seconds == 0) illegal_switch(zero_seconds_argument);
     if (s.align_parts && s.part_seconds == 0) illegal_switch(align_argument);
     if (s.keep_hours && s.part_seconds == 0) illegal_switch(keep_argument);
+    if (s.mark_parts && s.part_seconds == 0) illegal_switch(mark_argument);
+    if (s.part_command[0] != '\0' && s.part_seconds == 0) illegal_switch(command_argument);
     if (s.align_parts && SECONDS_PER_DAY % s.part_seconds != 0)
         illegal_switch(part_seconds_argument);
     if (s.part_seconds > 0 && strcmp(s.output_path, "-") == 0)

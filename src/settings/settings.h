@@ -39,12 +39,14 @@ struct RecordingSettings {
     char output_path[OUTPUT_PATH_SIZE]; /* output path as given, or "-" for standard output */
     char device_name[DEVICE_NAME_SIZE]; /* input device named by -i, or "" for device_number */
     int32_t part_seconds;               /* length of each part in seconds, 0 = one file (-t) */
-    int32_t sync_seconds;  /* longest time between syncs of the output, 0 = at the end only (-#s) */
-    int32_t bext;          /* every file gets a Broadcast Wave "bext" chunk (-e) */
-    int32_t align_parts;   /* parts begin at the multiples of part_seconds since midnight (-a) */
-    int32_t utc;           /* names, alignment and file start times in UTC, not local time (-u) */
-    int32_t keep_hours;    /* hours the take's parts are kept, 0 = all are kept (-k) */
-    int32_t silence_level; /* the level silence stays at or below, or SILENCE_OFF (-d) */
+    int32_t sync_seconds; /* longest time between syncs of the output, 0 = at the end only (-#s) */
+    int32_t bext;         /* every file gets a Broadcast Wave "bext" chunk (-e) */
+    int32_t align_parts;  /* parts begin at the multiples of part_seconds since midnight (-a) */
+    int32_t utc;          /* names, alignment and file start times in UTC, not local time (-u) */
+    int32_t mark_parts;   /* a part is named NAME.part until it is complete (-m) */
+    char part_command[OUTPUT_PATH_SIZE]; /* program run for each finished part, "" for none (-x) */
+    int32_t keep_hours;      /* hours the take's parts are kept, 0 = all are kept (-k) */
+    int32_t silence_level;   /* the level silence stays at or below, or SILENCE_OFF (-d) */
     int32_t silence_seconds; /* seconds of audio at or below it that make a silence (-d) */
 };
 

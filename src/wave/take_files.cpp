@@ -17,6 +17,7 @@
 #include "wave/durable_header.h"
 #include "wave/output_file.h"
 #include "wave/part_retention.h"
+#include "wave/part_handoff.h"
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
@@ -292,6 +293,7 @@ void name_first_part(char* path) {
         fatal_error("Output path too long: %s\n", t.take_path);
     if (make_part_directories(path) != 0)
         fatal_error("Error opening output file: %s\n%s\n", path, strerror(errno));
+    if (!mark_part_name(path, false)) fatal_error("Output path too long: %s\n", t.take_path);
 }
 
 /* Keeps the failure of the part at path (errno reason) for end_take_files. */
@@ -311,6 +313,7 @@ bool prepare_next_file(uint32_t number, int64_t unix_s, uint64_t length) {
     next.stream = nullptr;
     if (!name_part(number, unix_s, next.path)) return note_failure(t.take_path, ENAMETOOLONG);
     if (make_part_directories(next.path) != 0) return note_failure(next.path, errno);
+    if (!mark_part_name(next.path, true)) return note_failure(next.path, ENAMETOOLONG);
     make_room_for_part(t.take_path, next.path, length, disk_write_buffer.path);
     if (prepare_output_file(next.path, length, &next.stream, &next.created) != PREPARED)
         return note_failure(next.path, errno);
@@ -333,6 +336,7 @@ bool switch_to_next_file(int32_t buffers) {
     PartFile& next = take_files.next;
     settle_output();
     switch_output(next.stream, next.path);
+    hand_on_finished_part();
     next.stream = nullptr;
     begin_durable_output(buffers);
     remove_expired_parts(take_files.take_path, next.path, nullptr);
@@ -349,7 +353,10 @@ void drop_next_file(void) {
     if (!next.created) write_header_only(next.stream);
     fclose(next.stream);
     next.stream = nullptr;
-    if (next.created) remove_file(next.path);
+    if (next.created)
+        remove_file(next.path);
+    else
+        unmark_given_up_part();
 }
 
 void end_take_files(void) {
@@ -357,6 +364,7 @@ void end_take_files(void) {
     free(used_names.slots);
     used_names = UsedNames();
     remove_expired_parts(t.take_path, disk_write_buffer.path, nullptr);
+    finish_part_handoff();
     if (t.failed) {
         flush_output();
         preparation_failed(t.failed_path, t.failed_reason);

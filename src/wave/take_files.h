@@ -55,9 +55,10 @@ bool switch_to_next_file(int32_t buffers);
 bool take_files_failed(void);
 
 /* Gives up the file prepared ahead, if any: removed when this run created it, a header-only
-   file otherwise. Main thread. */
+   file otherwise (with -m under its final name again). Main thread. */
 void drop_next_file(void);
 
-/* At the take's end, after drop_next_file: forgets the names. When a part could not be prepared,
+/* At the take's end, after drop_next_file: forgets the names and finishes the hand-on of the
+   parts (finish_part_handoff). When a part could not be prepared,
    flushes the output and ends the process with that failure (status -1). Main thread, once. */
 void end_take_files(void);

@@ -171,15 +171,20 @@ for signal in INT TERM; do
     '
 done
 
-test_expect_success 'a part prepared ahead that was an existing file is left with no audio' '
-    head -c 500000 /dev/urandom >take-0003.wav &&
-    start_recording speed=4 take -q -s0 -t1 &&
-    wait_until 10 eval "[ \"\$(file_size take-0003.wav)\" = 176444 ]" &&
-    kill -INT $pid &&
-    finish &&
-    test_status 0 &&
-    check_parts 0 take-0001.wav:$(($(file_size take-0001.wav) / 4 - 11)) take-0003.wav:0
-'
+# Rows: the switches, the name the part prepared ahead has while the take runs. With -m it gets
+# its final name back.
+for row in ":take-0003.wav" "-m:take-0003.wav.part"; do
+    test_expect_success "a part prepared ahead that was an existing file is left with no audio ${row%%:*}" '
+        head -c 500000 /dev/urandom >take-0003.wav &&
+        start_recording speed=4 take -q -s0 -t1 '"${row%%:*}"' &&
+        wait_until 10 eval "[ \"\$(file_size '"${row#*:}"')\" = 176444 ]" &&
+        kill -INT $pid &&
+        finish &&
+        test_status 0 &&
+        ! test -e take-0003.wav.part &&
+        check_parts 0 take-0001.wav:$(($(file_size take-0001.wav) / 4 - 11)) take-0003.wav:0
+    '
+done
 
 test_expect_success 'the part being recorded and the one prepared ahead are locked' '
     start_recording speed=1 take -q -s0 -t1 &&
@@ -302,6 +307,177 @@ test_expect_success 'a stall after a loss is reported as the stall, not as the l
     check_parts 0 take-0001.wav:22050 &&
     check_parts $((22050 + 35280)) take-0002.wav:44100
 '
+
+# Finished parts told apart (-m) and handed on (-x). WATCH_PARTS watches the take's directory:
+# every file is created as NAME.part, and each final name, as it appears, is a complete part of
+# the signal that nothing writes again.
+WATCH_PARTS="python3 $WAVTAP_SOURCE_DIR/tests/tools/watch_parts.py"
+
+# log_args [LOG]: a program for -x that appends its argument count and first argument to LOG
+# (./args by default), one line a call; the program's path is printed.
+log_args() {
+    printf '#!/bin/sh\nprintf "%%s:%%s\\n" "$#" "$1" >>"%s"\n' "${1:-$PWD/args}" >log-args &&
+        chmod +x log-args && echo "$PWD/log-args"
+}
+
+test_expect_success 'with -m each part gets its final name only once complete and synced' '
+    in_background $WATCH_PARTS . 6 44100 ready >watch.txt &&
+    watcher=$pid &&
+    wait_until 10 test -e ready &&
+    record speed=4 take -q -s6 -t1 -m &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    wait_job $watcher 30 &&
+    printf "take-000%s.wav ok\n" 1 2 3 4 5 6 >expected &&
+    test_cmp_files expected watch.txt &&
+    test_status 0
+'
+
+# Rows: how the take ends|WAVTAP_SIM|switches|the parts it leaves, NUMBER:FIRST:FRAMES ("" for
+# a stop: as check_stopped_take wants them). A loss and a stop finish their parts cut back; the
+# part prepared ahead is given up under its marked name. Over 24 parts of 1 s (paced: 6 s) the
+# programs that end are reaped while the take runs, or the 21st part would find no room.
+for row in "at its length|speed=0|-s5 -t2|1:0:88200 2:88200:88200 3:176400:44100" \
+    "over 24 parts|speed=4|-f100 -c1 -b8 -#b1 -s24 -t1|$(for n in $(seq 24); do printf "%d:%d:100 " $n $(((n - 1) * 100)); done)" \
+    "after a loss|speed=0,lose_after=25|-s6 -t2|1:0:88200 2:88200:22050 3:145530:88200 4:233730:66150" \
+    "at a stop|speed=0,interrupt_after=25|-s0 -t1|"; do
+    IFS="|" read -r ending config switches parts <<<"$row"
+    test_expect_success "-m -x $ending: every part renamed and handed on exactly once" '
+        program=$(log_args) &&
+        record '"$config"' take -q '"$switches"' -m "-x$program" &&
+        for part in '"$parts"'; do
+            IFS=: read -r number first frames <<<"$part" &&
+            part=$(printf take-%04d.wav $number) &&
+            echo $part >>expected-parts &&
+            $CHECK_SIGNAL $part --first $first --frames $frames >signal.txt ||
+                { fail "$part: $(cat signal.txt)"; exit 1; }
+        done &&
+        if [ -z "'"$parts"'" ]; then check_stopped_take && ls take-*.wav >expected-parts; fi &&
+        parts_left take* &&
+        test_cmp_files expected-parts actual-parts &&
+        sed "s/^/1:/" expected-parts >expected-args &&
+        sort args >sorted-args &&
+        test_cmp_files expected-args sorted-args
+    '
+done
+
+test_expect_success '-m reuses an earlier final name in place and a marked name left by a kill' '
+    head -c 500000 /dev/urandom >take-0001.wav &&
+    head -c 500000 /dev/urandom >take-0002.wav.part &&
+    head -c 500000 /dev/urandom >take-0003.wav &&
+    stat -c %i take-0001.wav take-0002.wav.part take-0003.wav >expected-files &&
+    record speed=0 take -q -s5 -t2 -m &&
+    test_status 0 &&
+    stat -c %i take-0001.wav take-0002.wav take-0003.wav >actual-files &&
+    test_cmp_files expected-files actual-files &&
+    parts_left take* &&
+    printf "take-000%s.wav\n" 1 2 3 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:88200 take-0003.wav:44100
+'
+
+test_expect_success 'a name with spaces, quotes and $(...) reaches the program as one argument' '
+    mkdir "my tools" &&
+    (cd "my tools" && log_args "$SCRATCH/args" >/dev/null) &&
+    name="it'"'"'s a \"take\" \$(touch pwned) \`touch pwned\`" &&
+    record speed=0 "$name" -q -s2 -t1 -m "-x$PWD/my tools/log-args" &&
+    test_status 0 &&
+    test_stderr_is "" &&
+    printf "1:%s-000%s.wav\n" "$name" 1 "$name" 2 >expected-args &&
+    sort "$SCRATCH/args" >sorted-args &&
+    test_cmp_files expected-args sorted-args &&
+    ! test -e pwned && ! test -e "my tools/pwned"
+'
+
+# wavtap ignores SIGPIPE and SIGXFSZ (signals 13 and 25) and holds the parts' locks, the take's
+# name and the output open: the program gets none of them, and the null device as its input.
+test_expect_success 'the program gets no descriptor of wavtap, null input and default signals' '
+    printf "#!/bin/sh\nls /proc/self/fd | tr \"\\\\n\" \" \" >>\"%s\"\nreadlink /proc/self/fd/0 >>\"%s\"\nsed -n \"s/^SigIgn:\\\\t//p\" /proc/self/status >>\"%s\"\n" \
+        "$PWD/probe.txt" "$PWD/probe.txt" "$PWD/probe.txt" >probe && chmod +x probe &&
+    run env WAVTAP_SIM=speed=0 "$SIM" take -q -s1 -t1 -m "-x$PWD/probe" &&
+    test_status 0 &&
+    { test "$(head -n 1 probe.txt)" = "0 1 2 3 /dev/null" || fail "$(cat probe.txt)"; } &&
+    ignored=$(sed -n 2p probe.txt) &&
+    { test $((0x$ignored & 0x1001000)) = 0 || fail "ignored: $ignored"; }
+'
+
+# A program that fails or is ended by a signal is reported; one that hangs is left running
+# after 5 s. The device is paced and holds 0.3 s at most: a capture that waited for a program
+# would lose audio, and the parts joined would not be the signal.
+for row in "exits 3|exit 3|exited with status 3" "ends itself with SIGTERM|kill -TERM \\\$\\\$|was ended by signal 15"; do
+    IFS="|" read -r how body reported <<<"$row"
+    test_expect_success "a program that $how costs no frame and is reported" '
+        printf "#!/bin/sh\n%s\n" "'"$body"'" >fails && chmod +x fails &&
+        record speed=4,overrun=300 take -q -s3 -t1 -m "-x$PWD/fails" &&
+        test_status 0 &&
+        printf "*** $PWD/fails take-000%s.wav '"$reported"'\n" 1 2 3 >expected &&
+        sort stderr >sorted &&
+        test_cmp_files expected sorted &&
+        check_parts 0 take-0001.wav:44100 take-0002.wav:44100 take-0003.wav:44100
+    '
+done
+
+test_expect_success 'programs that hang cost no frame and hold up the end 5 s at most' '
+    printf "#!/bin/sh\necho \$\$ >>\"%s\"\nexec sleep 60\n" "$PWD/pids" >hangs && chmod +x hangs &&
+    test_when_finished "kill \$(cat pids) 2>/dev/null || :" &&
+    started=$(date +%s) &&
+    record speed=4,overrun=300 take -q -s3 -t1 -m "-x$PWD/hangs" &&
+    ended=$(date +%s) &&
+    test_status 0 &&
+    test_stderr_is "*** Not waiting for 3 commands still running
+" &&
+    [ $((ended - started)) -ge 5 ] && [ $((ended - started)) -le 10 ] &&
+    test "$(wc -l <pids)" = 3 &&
+    check_parts 0 take-0001.wav:44100 take-0002.wav:44100 take-0003.wav:44100
+'
+
+# 4 programs run and 16 parts wait; of the 25 parts of 1 s the 21st to the 25th find no room.
+test_expect_success 'parts beyond the running and the waiting programs are skipped and told' '
+    printf "#!/bin/sh\necho \$\$ >>\"%s\"\nexec sleep 60\n" "$PWD/pids" >hangs && chmod +x hangs &&
+    test_when_finished "kill \$(cat pids) 2>/dev/null || :" &&
+    record speed=0 take -q -f100 -c1 -b8 -#b1 -s25 -t1 "-x$PWD/hangs" &&
+    test_status 0 &&
+    for n in 21 22 23 24 25; do
+        echo "*** Not running $PWD/hangs for take-00$n.wav: 20 commands still running" || exit 1
+    done >expected &&
+    echo "*** Not waiting for 20 commands still running" >>expected &&
+    test_cmp_files expected stderr &&
+    test "$(wc -l <pids)" = 20
+'
+
+test_expect_success 'a program that cannot be started is reported and the take goes on' '
+    record speed=0 take -q -s2 -t1 -m "-x$PWD/no such program" &&
+    test_status 0 &&
+    printf "*** Could not run $PWD/no such program: No such file or directory\n%.0s" 1 2 >expected &&
+    test_cmp_files expected stderr &&
+    check_parts 0 take-0001.wav:44100 take-0002.wav:44100
+'
+
+# A directory at a part's final name: that part stays under its marked name, and is handed on
+# under it; the take goes on.
+test_expect_success 'a rename that fails is reported, the part handed on under its marked name' '
+    mkdir take-0002.wav &&
+    program=$(log_args) &&
+    record speed=0 take -q -s3 -t1 -m "-x$program" &&
+    test_status 0 &&
+    test_stderr_is "*** Could not rename take-0002.wav.part to take-0002.wav: Is a directory
+" &&
+    check_parts 0 take-0001.wav:44100 take-0002.wav.part:44100 take-0003.wav:44100 &&
+    printf "1:take-000%s\n" 1.wav 2.wav.part 3.wav >expected-args &&
+    sort args >sorted-args &&
+    test_cmp_files expected-args sorted-args
+'
+
+for row in "-m" "-x/bin/true"; do
+    test_expect_success "$row without parts is refused" '
+        record "" take '"$row"' &&
+        test_status 255 &&
+        test_stderr_is "Illegal switch '"'$row'"', or bad switch value.
+Get help by starting the program without arguments.
+" &&
+        ! test -e take.wav
+    '
+done
 
 for row in "-s0" "-S0"; do
     test_expect_success "$row without parts is refused" '

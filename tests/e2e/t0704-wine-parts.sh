@@ -11,17 +11,38 @@ export WAVTAP_FEED_LATENCY_MSEC=${WAVTAP_FEED_LATENCY_MSEC:-300}
 export WAVTAP_WINE_AUDIO=pulse
 pulse_script_start
 
-test_expect_success 'a take in 3 parts: each a complete file, joined one unbroken count' '
-    run "$WAVTAP" rec -s6 -t2 -q &&
+# Rows: the take's name|the switches. With -m -x each part is renamed when complete, and the
+# program (which logs its arguments and exits with status 3) gets its final name, spaces and
+# all, as its one argument.
+export WAVTAP_ARGS_LOG WAVTAP_ARGS_STATUS=3
+for row in "rec|" "my rec|-m -x"; do
+    IFS="|" read -r name switches <<<"$row"
+    test_expect_success "a take in 3 parts${switches:+ with $switches}: each a complete file, joined one unbroken count" '
+    name="'"$name"'" &&
+    WAVTAP_ARGS_LOG=$(windows_path args) &&
+    program=$(windows_path "${LOG_ARGS:-log_args.exe}") &&
+    run "$WAVTAP" "$name" -s6 -t2 -q '"${switches:+-m \"-x\$program\"}"' &&
     test_status 0 &&
-    test_stderr_is "" &&
-    for part in rec-0001.wav rec-0002.wav rec-0003.wav; do
+    if [ -n "'"$switches"'" ]; then
+        printf "*** %s $name-000%s.wav exited with status 3\n" "$program" 1 "$program" 2 "$program" 3 |
+            to_crlf >expected &&
+            sort stderr >sorted &&
+            test_cmp_files expected sorted &&
+            printf "1:$name-000%s.wav\n" 1 2 3 >expected-args &&
+            sort args >sorted-args &&
+            test_cmp_files expected-args sorted-args
+    else
+        test_stderr_is ""
+    fi &&
+    ! test -e "$name-0001.wav.part" && ! test -e "$name-0003.wav.part" &&
+    for part in "$name-0001.wav" "$name-0002.wav" "$name-0003.wav"; do
         { test "$(file_size "$part")" = 352844 && header_is "$part" 44100 2 16 352800; } || exit 1
     done &&
-    ! test -e rec-0004.wav &&
-    for part in rec-0001.wav rec-0002.wav rec-0003.wav; do tail -c +45 "$part"; done >joined.raw &&
+    ! test -e "$name-0004.wav" &&
+    for part in "$name-0001.wav" "$name-0002.wav" "$name-0003.wav"; do tail -c +45 "$part"; done >joined.raw &&
     counter_ok --raw joined.raw
 '
+done
 
 # -k1: the take's parts older than an hour go once a part is finished (a marked one too); another
 # take's file and a newer part stay.

@@ -271,3 +271,57 @@ TEST_F(FileLayer, GoesOnUnguardedWhenTheTakesNameCannotBeHeld) {
 }
 
 } // namespace
+
+namespace {
+
+/* The directory the stand-in open was asked for, and the descriptors it synced. */
+std::string opened_directory;
+int syncs;
+
+int recording_open(const char* path, int flags, mode_t mode) {
+    opened_directory = path;
+    return open(path, flags, mode);
+}
+int counting_sync(int fd) {
+    syncs++;
+    return fsync(fd);
+}
+
+} // namespace
+
+TEST_F(FileLayer, SyncsTheDirectoryThatHoldsAPathAndClosesIt) {
+    struct Case {
+        const char* path;
+        const char* directory; /* "": the scratch directory */
+        int result;
+        int reason;
+    } cases[] = {
+        {"take-0001.wav", ".", 0, 0},
+        {"/take-0001.wav", "/", 0, 0},
+        {"", "", 0, 0},
+        {"missing/take-0001.wav", "missing", -1, ENOENT},
+    };
+    file_system_calls.open_path = recording_open;
+    file_system_calls.sync_descriptor = counting_sync;
+    for (const Case& c : cases) {
+        std::string path = c.path[0] ? c.path : directory + "/take-0001.wav";
+        opened_directory.clear();
+        closes = syncs = 0;
+        errno = 0;
+        EXPECT_EQ(sync_file_directory(path.c_str()), c.result) << path;
+        EXPECT_EQ(opened_directory, c.directory[0] ? c.directory : directory) << path;
+        EXPECT_EQ(syncs, c.result == 0 ? 1 : 0) << path;
+        EXPECT_EQ(closes, c.result == 0 ? 1 : 0) << path;
+        if (c.result != 0) {
+            EXPECT_EQ(errno, c.reason) << path;
+        }
+    }
+    file_system_calls.sync_descriptor = [](int) {
+        errno = EIO;
+        return -1;
+    };
+    closes = 0;
+    EXPECT_EQ(sync_file_directory((directory + "/x.wav").c_str()), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(closes, 1);
+}

@@ -114,6 +114,9 @@ TEST(ParseSwitches, AppliesEachAcceptedValue) {
         {{"-t1", "-a", "x"}, &RecordingSettings::align_parts, 1},
         {{"-t900", "-U", "x"}, &RecordingSettings::utc, 1},
         {{"-t900", "x"}, &RecordingSettings::align_parts, 0},
+        {{"-t60", "-M", "x"}, &RecordingSettings::mark_parts, 1},
+        {{"-m", "-t60", "x"}, &RecordingSettings::mark_parts, 1},
+        {{"-t60", "x"}, &RecordingSettings::mark_parts, 0},
         {{"-s0", "-T60", "x"}, &RecordingSettings::seconds, 0},
         {{"-t1", "-s0", "x"}, &RecordingSettings::queue_seconds, 5},
         {{"-s3", "-t1", "x"}, &RecordingSettings::queue_seconds, 3},
@@ -233,6 +236,26 @@ TEST(ParseSwitches, TakesANumberAfterIAsTheDeviceNumberAndAnythingElseAsItsName)
     }
 }
 
+TEST(ParseSwitches, TakesTheRestOfXAsTheProgramSpacesAndAll) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* program;
+    } cases[] = {
+        {{"-t60", "-x/usr/bin/hand-on", "x"}, "/usr/bin/hand-on"},
+        {{"-X/opt/my tools/on part", "-t60", "x"}, "/opt/my tools/on part"},
+        {{"-t60", "-xfirst", "-xsecond", "x"}, "second"},
+        {{"-t60", "-x" + std::string(259, 'p'), "x"}, ""},
+        {{"-t60", "x"}, ""},
+    };
+    cases[3].program = cases[3].args[1].c_str() + 2;
+    for (const Case& c : cases) {
+        parse(c.args);
+        EXPECT_STREQ(s.part_command, c.program) << c.args[0];
+    }
+    EXPECT_EXIT(parse({"-t60", "-x" + std::string(260, 'p'), "x"}), ::testing::ExitedWithCode(255),
+                ::testing::HasSubstr("Illegal switch '-xppp"));
+}
+
 TEST(ParseSwitches, TakesArgumentsThatStartWithASlashAsFileNames) {
     const char* names[] = {"/srv/takes/interview", "/s30", "/qa.wav", "/?", "/"};
     for (const char* name : names) {
@@ -331,6 +354,8 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-d5:x",
                              "-d5:3:2",
                              "-dx"};
+                             "-m",
+                             "-x/bin/true"};
     for (const char* arg : illegal) {
         std::string message = std::string("Illegal switch '") + arg +
                               "', or bad switch value.\nGet help by starting the program without "

@@ -50,6 +50,7 @@ const FileSystemCalls system_file_calls = {
     system_stat, system_fstat, fseeko,       ftello, ftruncate, posix_fallocate,
     system_open, close,        system_fcntl, flock,  dup2,      fdopen,
     remove,      socket,       bind,         pwrite, fdatasync, system_zero_range,
+    rename,      fsync,
 };
 
 FileSystemCalls file_system_calls = system_file_calls;
@@ -350,4 +351,29 @@ bool stream_is_regular_file(FILE* stream) {
     struct stat status;
     return file_system_calls.stat_descriptor(fileno(stream), &status) == 0 &&
            S_ISREG(status.st_mode);
+}
+
+int rename_file(const char* from, const char* to) {
+    return file_system_calls.rename_path(from, to) == 0 ? 0 : -1;
+}
+
+int sync_file_directory(const char* path) {
+    const char* slash = strrchr(path, '/');
+    char directory[PATH_MAX];
+    if (!slash) {
+        strcpy(directory, ".");
+    } else {
+        size_t length = slash == path ? 1 : (size_t)(slash - path);
+        if (length >= sizeof directory) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        memcpy(directory, path, length);
+        directory[length] = '\0';
+    }
+    int fd = file_system_calls.open_path(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (file_system_calls.sync_descriptor(fd) != 0) return close_failed(fd);
+    file_system_calls.close_descriptor(fd);
+    return 0;
 }

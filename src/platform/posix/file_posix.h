@@ -26,6 +26,8 @@ struct FileSystemCalls {
     ssize_t (*write_at)(int fd, const void* bytes, size_t length, off_t offset);  /* pwrite */
     int (*sync_data)(int fd);                                                     /* fdatasync */
     int (*zero_range)(int fd, off_t offset, off_t length); /* fallocate(FALLOC_FL_ZERO_RANGE) */
+    int (*rename_path)(const char* from, const char* to);  /* rename */
+    int (*sync_descriptor)(int fd);                        /* fsync */
 };
 
 /* The calls the file services make. Holds the system's own functions; only tests change it, and

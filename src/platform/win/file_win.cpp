@@ -37,10 +37,14 @@ static FileLayerState file_layer = {{false, false, false}, false, {{0, 0}, {fals
 FILE* open_file_stream(const char* path, const char* mode) {
     wchar_t wide_path[WIDE_PATH_SIZE], wide_mode[16];
     if (!widen_path(path, wide_path)) return nullptr;
-    if (MultiByteToWideChar(CP_UTF8, 0, mode, -1, wide_mode, 16) == 0) {
+    /* "N": the programs run for finished parts inherit no output. */
+    int units = MultiByteToWideChar(CP_UTF8, 0, mode, -1, wide_mode, 15);
+    if (units == 0) {
         errno = EINVAL;
         return nullptr;
     }
+    wide_mode[units - 1] = L'N';
+    wide_mode[units] = L'\0';
     FILE* stream = _wfopen(wide_path, wide_mode);
     if (stream && file_layer.regular_only &&
         GetFileType((HANDLE)_get_osfhandle(_fileno(stream))) != FILE_TYPE_DISK) {
@@ -285,4 +289,18 @@ int zero_stream_range(FILE*, int64_t, int64_t) {
 bool stream_is_regular_file(FILE* stream) {
     HANDLE file = (HANDLE)_get_osfhandle(_fileno(stream));
     return file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK;
+}
+
+int rename_file(const char* from, const char* to) {
+    wchar_t wide_from[WIDE_PATH_SIZE], wide_to[WIDE_PATH_SIZE];
+    if (!widen_path(from, wide_from) || !widen_path(to, wide_to)) return -1;
+    if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    errno = errno_of_system_error(GetLastError());
+    return -1;
+}
+
+/* MOVEFILE_WRITE_THROUGH returned only once the rename was on the disk. */
+int sync_file_directory(const char*) {
+    return 0;
 }
