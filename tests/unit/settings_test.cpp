@@ -353,7 +353,7 @@ TEST(ParseSwitchesDeathTest, RejectsIllegalSwitchesAndValues) {
                              "-d5:",
                              "-d5:x",
                              "-d5:3:2",
-                             "-dx"};
+                             "-dx",
                              "-m",
                              "-x/bin/true"};
     for (const char* arg : illegal) {
