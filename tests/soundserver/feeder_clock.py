@@ -8,16 +8,18 @@ line (pacat ends its timing messages with a carriage return; they become lines t
 timing message, "Time: S sec; Latency: L usec.", gives the stream's play position S: the server's
 read position less the sink's latency, that is the frame being played as pacat's timing callback
 ran. That frame is stream frame S * rate, counter value first + S * rate, so the stream's first
-frame was played S seconds before the callback. The message reaches this reader some time after
-the callback, never before it, so each message's arrival time less S is t0 or later, and the
-smallest of them is t0 to within the reader's best delay and the message's millisecond.
+frame was played S seconds before the callback; the message's arrival time less S estimates
+that moment, t0. The estimates scatter both ways: the message arrives a little after the
+callback (mostly well within a millisecond), and the position is the client's interpolation
+between the server's reports, which now and then runs up to about 12 ms ahead. So t0 is the
+median of the last 200 estimates (10 s of messages).
 
 After each timing message with the stream playing (S > 0), CLOCK_FILE is replaced with lines
-"key=value": t0_ns (ns since 1970 at which the stream's first frame was played: the smallest
-estimate so far), samples (timing messages used), median_excess_ns (the median estimate less
-the smallest, over the last 200 messages: how late messages typically arrive), latency_us (pacat's last stream latency)
-and underruns (pacat's "Stream underrun" messages so far: after one the server skips what the
-stream had not yet delivered, so the counter no longer follows t0 from there on).
+"key=value": t0_ns (ns since 1970 at which the stream's first frame was played), samples
+(timing messages used so far), spread_ns (between the 10th and the 90th percentile of the last
+200 estimates), latency_us (pacat's last stream latency) and underruns (pacat's "Stream
+underrun" messages so far: after one the server skips what the stream had not yet delivered,
+so the counter no longer follows t0 from there on).
 """
 
 import collections
@@ -26,6 +28,7 @@ import re
 import sys
 import time
 
+WINDOW = 200  # estimates the median is taken over
 TIMING = re.compile(rb"^Time: ([0-9.]+) sec; Latency: (-?[0-9]+) usec\.")
 
 
@@ -42,8 +45,7 @@ def main():
         sys.exit("usage: feeder_clock.py CLOCK_FILE")
     path = sys.argv[1]
     out = sys.stdout.buffer
-    smallest = None
-    recent = collections.deque(maxlen=200)
+    recent = collections.deque(maxlen=WINDOW)
     samples = 0
     underruns = 0
     pending = b""
@@ -66,16 +68,16 @@ def main():
             match = TIMING.match(record)
             if match and float(match.group(1)) > 0:
                 estimate = arrived - round(float(match.group(1)) * 1e9)
-                smallest = estimate if smallest is None else min(smallest, estimate)
                 recent.append(estimate)
                 samples += 1
                 timing = match
         out.flush()
         if timing is not None:
+            ordered = sorted(recent)
             write_clock(path, {
-                "t0_ns": smallest,
+                "t0_ns": ordered[len(ordered) // 2],
                 "samples": samples,
-                "median_excess_ns": sorted(recent)[len(recent) // 2] - smallest,
+                "spread_ns": ordered[len(ordered) * 9 // 10] - ordered[len(ordered) // 10],
                 "latency_us": int(timing.group(2)),
                 "underruns": underruns,
             })
