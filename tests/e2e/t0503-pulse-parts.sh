@@ -6,6 +6,9 @@
 . "$(dirname "$0")/wave-checks.sh"
 . "$(dirname "$0")/pulse-lib.sh"
 unset AUDIODEV
+# The feeder's queue at the server: with its default 250 ms it underran now and then on two busy
+# cores, and a feeder that underruns no longer plays the counter on its clock.
+export WAVTAP_FEED_LATENCY_MSEC=${WAVTAP_FEED_LATENCY_MSEC:-1000}
 
 pulse_script_start
 
