@@ -27,12 +27,13 @@
 #       waits (bounded) until it is there and prints t0_ns.
 #   pulse_feed_stop
 #   pulse_pin_latency [msec]   default 10
-#       The sink plays ahead by about the smallest latency that its clients ask for, and hands
-#       each frame to its monitor as it takes it from the feeder: a recording of the monitor
-#       gets a frame that long before the sink plays it (about 55 ms with the feeder's 250 ms
-#       and a recorder's 100 ms periods). This holds that lead at about msec ms, with a client
-#       that records the monitor at that latency and discards what it gets, until
-#       pulse_pin_stop or pulse_stop.
+#       The sink takes frames from the feeder ahead of playing them, by up to the smallest
+#       latency that its clients ask for, and hands each to its monitor as it takes it: a
+#       recording of the monitor gets a frame that long before the sink plays it (55 ms
+#       measured with a recorder of 100 ms periods, the sink configured for 100 ms). This
+#       holds that lead at about msec ms (10 ms measured for 10), with a client that records
+#       the monitor at that latency and discards what it gets, until pulse_pin_stop or
+#       pulse_stop.
 #   pulse_pin_stop
 #   pulse_feed_underruns
 #       Prints how often the feeder has underrun so far (0 when it kept up): a recording that
