@@ -180,6 +180,68 @@ done <<'EOT'
 16|256|256|0
 EOT
 
+# part NAME FIRST REFERENCE: a part of an aligned take of the counter signal as wavtap writes it
+# with -e: 441 frames of 16-bit stereo counting from FIRST, after a bext chunk whose time
+# reference is REFERENCE.
+part() {
+    python3 -c 'import array, struct, sys
+name, first, reference = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+fmt = struct.pack("<HHIIHH", 1, 2, 44100, 176400, 4, 16)
+bext = bytearray(602)
+bext[338:346] = struct.pack("<Q", reference)
+data = array.array("I", range(first, first + 441)).tobytes()
+body = b"WAVE" + b"fmt " + struct.pack("<I", 16) + fmt + b"bext" + struct.pack("<I", len(bext)) + bext
+body += b"data" + struct.pack("<I", len(data)) + data
+open(name, "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)' "$@"
+}
+
+# Rows: the feeder's first frame (counter 1) in seconds of the UTC day | the first part's name,
+# bext time reference | the second part's name, its first counter value, time reference | the
+# checker's exit status. The second part's boundary is its name: counter 44542 was played 10 ms
+# after it, 42337 40 ms before it (across midnight: 23:59:59.96), 46747 60 ms after, 40132
+# 60 ms before; 2646 frames are 60 ms.
+while IFS='|' read -r start first_part second_part verdict; do
+    test_expect_success "check_part_times.py with the feeder at $start s, parts $first_part and $second_part: status $verdict" '
+        part "rec-${first_part% *}.wav" 1 "${first_part#* }" &&
+        part "rec-${second_part%% *}.wav" ${second_part#* } &&
+        run python3 "$WAVTAP_SOURCE_DIR/tests/soundserver/check_part_times.py" \
+            --t0 $(((1796083200 + start) * 1000000000)) --join joined.raw \
+            "rec-${first_part% *}.wav" "rec-${second_part%% *}.wav" &&
+        test_status "$verdict" &&
+        test "$(file_size joined.raw)" = 3528
+    '
+done <<'EOT'
+10|000010 441000|000011 44542 485100|0
+10|000010 441000|000011 42337 485100|0
+10|000010 441000|000011 46747 485100|1
+10|000010 441000|000011 40132 485100|1
+10|000010 441000|000011 44542 487746|1
+10|000010 443646|000011 44542 485100|1
+-1|235959 3810195900|000000 42337 0|0
+-1|235959 3810195900|000000 42337 2646|1
+EOT
+
+# Timing messages as pacat --verbose writes them, each ended by a carriage return, with other
+# messages between. Of the play positions 10, 20, 1000, 30, 40 and 50 s the median is 30 s: the
+# feeder started 30 s before the messages came (the smallest position would say 10 s, the
+# largest 1000 s).
+test_expect_success 'feeder_clock.py: t0 is the median estimate, each message a line of the log, underruns counted' '
+    for position in 0 10 20 1000 30 40 50; do
+        printf "Time: %s.000 sec; Latency: %s usec.        \r" "$position" $((position + 7)) &&
+        { [ "$position" != 20 ] && [ "$position" != 40 ] || printf "Stream underrun.\n"; } || exit 1
+    done >messages &&
+    before=$(date +%s%N) &&
+    python3 "$WAVTAP_SOURCE_DIR/tests/soundserver/feeder_clock.py" clock <messages >log &&
+    after=$(date +%s%N) &&
+    t0=$(sed -n "s/^t0_ns=//p" clock) &&
+    [ "$t0" -ge $((before - 30000000000)) ] && [ "$t0" -le $((after - 30000000000)) ] &&
+    grep -qx "samples=6" clock &&
+    grep -qx "underruns=2" clock &&
+    grep -qx "latency_us=57" clock &&
+    test "$(grep -c "^Stream underrun\.$" log)" = 2 &&
+    test "$(grep -c "^Time: [0-9.]* sec; Latency: [0-9]* usec\.$" log)" = 7
+'
+
 test_expect_success 'test_file_is takes the expected text literally' '
     printf "100%% \\\\n\n" >file &&
     test_file_is file "100% \\n

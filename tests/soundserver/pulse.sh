@@ -21,7 +21,20 @@
 #       WAVTAP_FEED_LATENCY_MSEC (default 250) is the audio the player keeps queued at the
 #       server: with much less, a busy machine makes it underrun now and then, and the sink then
 #       plays silence and skips frames, in every recording of it alike.
+#       $WAVTAP_PULSE_DIR/feeder.clock says when the feeder's first frame was played on the
+#       system clock (t0_ns; see feeder_clock.py): counter value v was played at
+#       t0 + (v - first_frame) / rate, as long as the feeder has not underrun. pulse_feed_t0
+#       waits (bounded) until it is there and prints t0_ns.
 #   pulse_feed_stop
+#   pulse_pin_latency [msec]   default 10
+#       The sink takes frames from the feeder ahead of playing them, by up to the smallest
+#       latency that its clients ask for, and hands each to its monitor as it takes it: a
+#       recording of the monitor gets a frame that long before the sink plays it (55 ms
+#       measured with a recorder of 100 ms periods, the sink configured for 100 ms). This
+#       holds that lead at about msec ms (10 ms measured for 10), with a client that records
+#       the monitor at that latency and discards what it gets, until pulse_pin_stop or
+#       pulse_stop.
+#   pulse_pin_stop
 #   pulse_feed_underruns
 #       Prints how often the feeder has underrun so far (0 when it kept up): a recording that
 #       shows a gap while this grew says more about the machine than about the recorder.
@@ -185,6 +198,7 @@ pulse_stop() {
     local dir=${WAVTAP_PULSE_DIR:-}
     [ -n "$dir" ] || return 0
     pulse_feed_stop
+    pulse_pin_stop
     [ ! -f "$dir/watchdog.pid" ] || pulse_end_process "$(cat "$dir/watchdog.pid")"
     pulse_end_process "${WAVTAP_PULSE_PID:-$(cat "$dir/daemon.pid" 2>/dev/null)}"
     rm -rf "$dir"
@@ -207,15 +221,17 @@ pulse_feed() {
     *) pulse_fail "the counter needs a s16le 2-channel sink, not '$format'" || return 1 ;;
     esac
     # pacat plays at the rate the sink consumes, so the pipe paces the generator. The pipeline's
-    # $! is pacat; the generator ends when pacat does.
-    rm -f "$WAVTAP_PULSE_DIR/feeder.ready"
+    # $! is pacat; the generator ends when pacat does, and so does feeder_clock.py, which reads
+    # pacat's messages (a line each in the log) and keeps the feeder's clock file.
+    rm -f "$WAVTAP_PULSE_DIR/feeder.ready" "$WAVTAP_PULSE_DIR/feeder.clock"
     (
         python3 "$WAVTAP_SOUNDSERVER_DIR/counter_signal.py" --start "$first" \
             --ready "$WAVTAP_PULSE_DIR/feeder.ready" 2>>"$WAVTAP_PULSE_DIR/feeder.log" |
             pacat --playback --verbose --latency-msec="${WAVTAP_FEED_LATENCY_MSEC:-250}" \
                 --rate="$rate" --channels=2 --format=s16le -d "$WAVTAP_PULSE_SINK" \
-                --client-name=wavtap-feeder --stream-name=counter \
-                >/dev/null 2>>"$WAVTAP_PULSE_DIR/feeder.log" &
+                --client-name=wavtap-feeder --stream-name=counter >/dev/null \
+                2> >(python3 "$WAVTAP_SOUNDSERVER_DIR/feeder_clock.py" \
+                    "$WAVTAP_PULSE_DIR/feeder.clock" >>"$WAVTAP_PULSE_DIR/feeder.log" 2>&1) &
         echo $! >"$WAVTAP_PULSE_DIR/feeder.pid"
     ) </dev/null
     # Ready once the generator has written and the stream exists on the sink.
@@ -234,6 +250,45 @@ pulse_feed() {
 
 pulse_feed_stop() {
     local file=${WAVTAP_PULSE_DIR:-/nonexistent}/feeder.pid
+    [ -f "$file" ] || return 0
+    pulse_end_process "$(cat "$file")"
+    rm -f "$file"
+}
+
+pulse_feed_t0() {
+    local clock=${WAVTAP_PULSE_DIR:-/nonexistent}/feeder.clock
+    local deadline=$((SECONDS + ${WAVTAP_PULSE_TIMEOUT:-10}))
+    until [ -f "$clock" ]; do
+        [ $SECONDS -lt "$deadline" ] || pulse_fail "the feeder has not told when it started" ||
+            return 1
+        sleep 0.05
+    done
+    sed -n 's/^t0_ns=//p' "$clock"
+}
+
+pulse_pin_latency() {
+    local msec=${1:-10} deadline
+    [ -n "${WAVTAP_PULSE_DIR:-}" ] || pulse_fail "no server; call pulse_start first" || return 1
+    [ ! -f "$WAVTAP_PULSE_DIR/pin.pid" ] || pulse_fail "the latency is pinned already" || return 1
+    (
+        parec --latency-msec="$msec" -d "$WAVTAP_PULSE_SOURCE" --client-name=wavtap-pin \
+            --stream-name=pin >/dev/null 2>>"$WAVTAP_PULSE_DIR/pin.log" &
+        echo $! >"$WAVTAP_PULSE_DIR/pin.pid"
+    ) </dev/null
+    # Pinned once the sink is configured for it.
+    deadline=$((SECONDS + ${WAVTAP_PULSE_TIMEOUT:-10}))
+    until pulse_ctl list sinks 2>/dev/null | grep -q "configured $((msec * 1000)) usec"; do
+        if ! pulse_alive "$(cat "$WAVTAP_PULSE_DIR/pin.pid")" || [ $SECONDS -ge "$deadline" ]; then
+            pulse_pin_stop
+            pulse_fail "the sink's latency was not pinned: $(cat "$WAVTAP_PULSE_DIR/pin.log")"
+            return 1
+        fi
+        sleep 0.05
+    done
+}
+
+pulse_pin_stop() {
+    local file=${WAVTAP_PULSE_DIR:-/nonexistent}/pin.pid
     [ -f "$file" ] || return 0
     pulse_end_process "$(cat "$file")"
     rm -f "$file"
