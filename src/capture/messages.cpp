@@ -64,3 +64,13 @@ void print_take_clock(double ppm) {
     fprintf(stderr, "*** Sound card clock at %+.1f ppm against the system clock over the take\n",
             ppm);
 }
+
+void print_waiting_for_device(void) {
+    end_progress_line();
+    fprintf(stderr, "*** Waiting for the input device to come back, trying every second\n");
+}
+
+void print_device_back(int64_t gone_ns) {
+    end_progress_line();
+    fprintf(stderr, "*** The input device is back after %.1f s\n", (double)gone_ns / 1e9);
+}

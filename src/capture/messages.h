@@ -32,3 +32,11 @@ void print_part_clock(const char* path, double ppm);
 /* "*** Sound card clock at +X.X ppm against the system clock over the take", at an aligned take's
    end. */
 void print_take_clock(double ppm);
+
+/* "*** Waiting for the input device to come back, trying every second", once the device that a
+   take in parts records from has failed and is closed. */
+void print_waiting_for_device(void);
+
+/* "*** The input device is back after X.X s", gone_ns being the time from the last frame
+   received before it failed to the first frame of the device opened again. */
+void print_device_back(int64_t gone_ns);
