@@ -134,9 +134,7 @@ void clock_file_switched(bool after_loss) {
 }
 
 void clock_after_gap(int64_t first_ns) {
-    /* A boundary less than a frame after the first frame would leave the part without audio. */
-    int64_t frame_ns = NS_PER_S / recording_settings.format.nSamplesPerSec + 1;
-    if (aligned()) take_clock.next_ns = next_aligned_boundary(first_ns + frame_ns);
+    if (aligned()) take_clock.next_ns = next_aligned_boundary(first_ns);
 }
 
 void end_take_clock(void) {
