@@ -213,13 +213,19 @@ void count_unmeasured_gap(void) {
 PartStep part_device_back(uint32_t completed) {
     TakeParts& t = take_parts;
     t.device_gone = false;
-    /* The part prepared ahead was named for a time before the gap: it is prepared again for the
-       part that begins now, which runs to the next boundary (aligned: named for it, as after a
-       loss) or is a full part, unless the take ends first. */
-    drop_next_file();
-    t.next_buffers = parts_aligned() ? full_part_buffers() : buffers_after(completed);
-    int64_t name_s = parts_aligned() ? clock_next_boundary_s() : start_after(completed);
-    prepare_next_file(t.number + 1, name_s, part_file_length(t.next_buffers));
+    /* The part that begins now runs to the next boundary (aligned: named for it, as after a
+       loss) or is a full part, unless the take ends first. The part prepared ahead is sized for
+       it; named by a time before the gap, it is prepared again under the new time's name (a
+       name of its own: the dropped one counts as used). */
+    uint32_t buffers = parts_aligned() ? full_part_buffers() : buffers_after(completed);
+    if (parts_named_by_time() || !next_file_ready()) {
+        drop_next_file();
+        int64_t name_s = parts_aligned() ? clock_next_boundary_s() : start_after(completed);
+        prepare_next_file(t.number + 1, name_s, part_file_length(buffers));
+    } else if (buffers != t.next_buffers) {
+        resize_next_file(part_file_length(buffers));
+    }
+    t.next_buffers = buffers;
     if (take_files_failed()) return PART_TAKE_ENDS;
     switch_part(completed, 0);
     clock_file_switched(true);
