@@ -234,6 +234,13 @@ static int64_t frames_ns(uint64_t frames) {
     return (int64_t)(frames * 1000000000ull / recording_settings.format.nSamplesPerSec);
 }
 
+/* Frames that the take's remaining buffers would have held. */
+static uint64_t frames_left(const CaptureBlock* block) {
+    const RecordingSettings& s = recording_settings;
+    return (uint64_t)(block->total_buffers - block->completed) * s.format.nSamplesPerSec /
+           (uint32_t)s.buffers_per_second;
+}
+
 /* The first full buffer of the device opened again after it failed, its first frame captured at
    first_ns (timed: the device could tell): reports how long the device was gone, counts the
    buffers of that time as done and goes on in a new part. The take is done when its planned
@@ -246,8 +253,7 @@ static BufferStep resume_after_gap(CaptureBlock* block, bool timed, int64_t firs
     print_device_back(gone_ns);
     uint32_t skipped = gap_buffers(gone_ns);
     if (fixed_length(block) && block->total_buffers - block->completed <= skipped) {
-        uint32_t left = block->total_buffers - block->completed;
-        count_device_gap(gap_frames(gone_ns * left / (skipped > 0 ? skipped : 1)));
+        count_device_gap(frames_left(block));
         block->completed = block->total_buffers;
         return BUFFER_TAKE_DONE;
     }
@@ -381,9 +387,7 @@ static LostStep lose_device(CaptureBlock* block, const char* text) {
         return LOST_DEVICE_BACK;
     }
     if (end == RECONNECT_TIME_UP) {
-        const RecordingSettings& s = recording_settings;
-        count_device_gap((uint64_t)(block->total_buffers - block->completed) *
-                         s.format.nSamplesPerSec / (uint32_t)s.buffers_per_second);
+        count_device_gap(frames_left(block));
         block->completed = block->total_buffers;
     } else {
         count_unmeasured_gap();
@@ -397,7 +401,8 @@ static void device_text(MMRESULT result, char* text, size_t text_size) {
     waveInGetErrorTextA(result, text, (UINT)text_size);
 }
 
-/* The loop's next step after the device failed in a take in parts: 0 to go on. */
+/* Whether the take goes on after the device failed in a take in parts (text: its word for it);
+   when it does not, *result is what the capture loop returns. */
 static bool goes_on_after_loss(CaptureBlock* block, const char* text, MMRESULT* result) {
     LostStep step = lose_device(block, text);
     *result = step == LOST_NO_CLOSE ? MMSYSERR_ERROR : MMSYSERR_NOERROR;

@@ -337,6 +337,26 @@ test_expect_success 'a stop while the take waits for the device ends it at once,
     { [ "$elapsed_ms" -lt 500 ] || fail "the stop took $elapsed_ms ms"; }
 '
 
+# The 4 s take has 1.5 s left when the device fails 2.5 s into it; it is back only after 5 s, so
+# the take ends at its planned end, 1.5 s into the wait, the rest of it counted as lost.
+test_expect_success 'a take whose planned end comes while the device is gone ends there' '
+    start_recording speed=0,die_after=25,back_after=5000 take -q -s4 -t2 &&
+    wait_for_text "*** Waiting for the input device" &&
+    waiting_ms=$(($(date +%s%N) / 1000000)) &&
+    finish &&
+    ended_ms=$(($(date +%s%N) / 1000000 - waiting_ms)) &&
+    test_status 1 &&
+    test_stderr_is "*** Audio lost after 0:00:02.50 of the take, at the end of take-0002.wav: Input device failed: the device stopped working
+*** Waiting for the input device to come back, trying every second
+*** 1 loss in the take, 1.5 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:22050 &&
+    parts_left take* &&
+    printf "take-000%s.wav\n" 1 2 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    { { [ "$ended_ms" -ge 1000 ] && [ "$ended_ms" -lt 3000 ]; } || fail "ended $ended_ms ms into the wait"; }
+'
+
 # Aligned parts after the gap: the take starts at 00:00:01 and the device stalls 1.5 s later, to
 # be back 4 s after that, at 00:00:06.5; the part after the gap runs to the next boundary
 # (00:00:08, named for it) and begins at its first frame, which its bext time reference says;
