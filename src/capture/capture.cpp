@@ -13,6 +13,7 @@
 #include "capture/messages.h"
 #include "capture/parts.h"
 #include "capture/silence.h"
+#include "capture/reconnect.h"
 #include "capture/take_clock.h"
 #include "driver/interrupt.h"
 #include "platform/buffer_problem.h"
@@ -44,6 +45,8 @@ struct CaptureBlock {
     WAVEHDR* headers;                  /* the queue count of headers, one per buffer */
     bool cut_short;                    /* a part could not be prepared: the take ends early */
     bool error_printed;                /* the capture error line is out already */
+    bool device_back;                  /* reopened after a failure: its first buffer is due */
+    int64_t heard_ns;                  /* system clock after the last frame received, or 0 */
 };
 
 /* Device callback, on the device's thread: publishes a finished buffer to the main thread.
@@ -127,18 +130,41 @@ static MMRESULT queue_buffer(CaptureBlock* block, WAVEHDR* header) {
     return result;
 }
 
-/* Sets *device_id to the device that device_number or device_name chooses. Returns false, after
-   a capture error line that names what was asked for, when no device has that name. */
-static bool choose_device(UINT* device_id) {
+/* Sets *device_id to the device that device_number or device_name chooses. False, with a text
+   that names what was asked for, when no device has that name. */
+static bool find_device(UINT* device_id, char* text, size_t text_size) {
     const RecordingSettings& s = recording_settings;
     *device_id = s.device_number == 0 ? WAVE_MAPPER : (UINT)(s.device_number - 1);
     if (s.device_name[0] == '\0') return true;
-    char text[ERROR_TEXT_SIZE];
     text[0] = '\0';
-    if (find_input_device(s.device_name, device_id, text, sizeof text) == MMSYSERR_NOERROR)
-        return true;
+    return find_input_device(s.device_name, device_id, text, text_size) == MMSYSERR_NOERROR;
+}
+
+/* Sets *device_id to the device that device_number or device_name chooses. Returns false, after
+   a capture error line that names what was asked for, when no device has that name. */
+static bool choose_device(UINT* device_id) {
+    char text[ERROR_TEXT_SIZE];
+    if (find_device(device_id, text, sizeof text)) return true;
     print_capture_error_line("unknown", text);
     return false;
+}
+
+/* Opens device_id and queues the whole pool, from the header for the take's buffer `first` on
+   (buffer k of the take always goes into header k modulo the queue count, whose length is that
+   buffer's). Returns the first failure, or 0; the device is null when it did not open. */
+static MMRESULT open_device(CaptureBlock* block, UINT device_id, uint32_t queue_count,
+                            uint32_t first) {
+    MMRESULT result = waveInOpen(&block->device, device_id, &recording_settings.format,
+                                 (DWORD_PTR)wave_in_proc, (DWORD_PTR)block, CALLBACK_FUNCTION);
+    if (result != MMSYSERR_NOERROR) {
+        block->device = nullptr;
+        return result;
+    }
+    for (uint32_t i = 0; i < queue_count; i++) {
+        result = queue_buffer(block, &block->headers[(first + i) % queue_count]);
+        if (result != MMSYSERR_NOERROR) return result;
+    }
+    return MMSYSERR_NOERROR;
 }
 
 /* Creates the event, opens device_id, queues the whole pool and starts recording (after the
@@ -148,16 +174,8 @@ static MMRESULT start_capture(CaptureBlock* block, UINT device_id, uint32_t queu
     block->done_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!block->done_event) return MMSYSERR_ERROR;
 
-    MMRESULT result = waveInOpen(&block->device, device_id, &s.format, (DWORD_PTR)wave_in_proc,
-                                 (DWORD_PTR)block, CALLBACK_FUNCTION);
-    if (result != MMSYSERR_NOERROR) {
-        block->device = nullptr;
-        return result;
-    }
-    for (uint32_t i = 0; i < queue_count; i++) {
-        result = queue_buffer(block, &block->headers[i]);
-        if (result != MMSYSERR_NOERROR) return result;
-    }
+    MMRESULT result = open_device(block, device_id, queue_count, 0);
+    if (result != MMSYSERR_NOERROR) return result;
     if (s.prompt) {
         /* Quiet, the prompt is one whole line at once, as every message is then. */
         fputs(s.quiet ? "Ready to record -- press any key to begin...\n"
@@ -205,14 +223,12 @@ static void write_frames(const WAVEHDR* header, uint32_t from, uint32_t to) {
     write_audio(bytes, (to - from) * align);
 }
 
-/* A buffer that came back short at a loss: its audio ends the current part, and the buffer is
-   queued again in its place. */
-static PartStep take_loss(CaptureBlock* block, WAVEHDR* header) {
-    BufferProblem problem;
-    describe_short_buffer(block->device, header, &problem);
+/* A buffer that came back short at a loss (problem: the device's word for it): its audio ends the
+   current part, and the buffer is queued again in its place. */
+static PartStep take_loss(CaptureBlock* block, WAVEHDR* header, const BufferProblem* problem) {
     write_buffer_audio(header);
     block->queued--;
-    PartStep step = part_after_loss(block->completed, problem.text, problem.lost_frames);
+    PartStep step = part_after_loss(block->completed, problem->text, problem->lost_frames);
     if (step == PART_TAKE_ENDS) block->cut_short = true;
     return step;
 }
@@ -223,6 +239,45 @@ enum BufferStep {
     BUFFER_TAKE_DONE /* the take is complete, or ends here because a part could not be prepared */
 };
 
+/* Nanoseconds that `frames` frames of the recording take. */
+static int64_t frames_ns(uint64_t frames) {
+    return (int64_t)(frames * 1000000000ull / recording_settings.format.nSamplesPerSec);
+}
+
+/* Frames that the take's remaining buffers would have held. */
+static uint64_t frames_left(const CaptureBlock* block) {
+    const RecordingSettings& s = recording_settings;
+    return (uint64_t)(block->total_buffers - block->completed) * s.format.nSamplesPerSec /
+           (uint32_t)s.buffers_per_second;
+}
+
+/* The first full buffer of the device opened again after it failed, its first frame captured at
+   first_ns (timed: the device could tell): reports how long the device was gone, counts the
+   buffers of that time as done and goes on in a new part. The take is done when its planned
+   end passed during the gap. */
+static BufferStep resume_after_gap(CaptureBlock* block, bool timed, int64_t first_ns,
+                                   uint32_t frames) {
+    block->device_back = false;
+    if (!timed) first_ns = system_clock_ns() - frames_ns(frames);
+    int64_t gone_ns = first_ns > block->heard_ns ? first_ns - block->heard_ns : 0;
+    print_device_back(gone_ns);
+    uint32_t skipped = gap_buffers(gone_ns);
+    if (fixed_length(block) && block->total_buffers - block->completed <= skipped) {
+        count_device_gap(frames_left(block));
+        block->completed = block->total_buffers;
+        return BUFFER_TAKE_DONE;
+    }
+    block->completed += skipped;
+    block->queued += skipped;
+    count_device_gap(gap_frames(gone_ns));
+    clock_after_gap(first_ns);
+    if (part_device_back(block->completed) == PART_TAKE_ENDS) {
+        block->cut_short = true;
+        return BUFFER_TAKE_DONE;
+    }
+    return BUFFER_GO_ON;
+}
+
 /* Writes a full buffer and counts it, moving on to the next part at a part's end; an aligned
    boundary inside the buffer splits it: the frames before it end the current part, the rest
    begin the next. */
@@ -231,7 +286,11 @@ static BufferStep take_full_buffer(CaptureBlock* block, const WAVEHDR* header) {
     uint32_t frames = header->dwBytesRecorded / format.nBlockAlign;
     int64_t first_ns = 0;
     bool timed = wave_in_buffer_time(block->device, &format, header, &first_ns);
+    if (block->device_back && resume_after_gap(block, timed, first_ns, frames) == BUFFER_TAKE_DONE)
+        return BUFFER_TAKE_DONE;
     clock_note_buffer(timed, first_ns, frames);
+    block->heard_ns =
+        (timed ? first_ns : system_clock_ns() - frames_ns(frames)) + frames_ns(frames);
     uint32_t written = 0;
     for (uint32_t at; (at = clock_boundary_frame(frames)) < frames;) {
         if (at < written) at = written;
@@ -260,6 +319,106 @@ static void report_short_buffer(CaptureBlock* block, const WAVEHDR* header) {
     block->error_printed = true;
 }
 
+/* Stops, resets and closes the device that failed, taking back every buffer; the ring is empty
+   and the headers clear for the device opened next. False when it would not close: it may still
+   fill the buffers, so none can be used again. */
+static bool close_lost_device(CaptureBlock* block) {
+    const RecordingSettings& s = recording_settings;
+    const uint32_t queue_count = (uint32_t)s.queue_seconds * (uint32_t)s.buffers_per_second;
+    waveInStop(block->device);
+    waveInReset(block->device);
+    for (uint32_t i = 0; i < queue_count; i++)
+        waveInUnprepareHeader(block->device, &block->headers[i], sizeof(WAVEHDR));
+    MMRESULT closed = waveInClose(block->device);
+    report_mm_error("waveInClose", closed);
+    block->device = nullptr;
+    if (closed != MMSYSERR_NOERROR) return false;
+    block->ring_read = block->ring_start;
+    block->ring_write.store(block->ring_start);
+    ResetEvent(block->done_event);
+    for (uint32_t i = 0; i < queue_count; i++) {
+        block->headers[i].dwFlags = 0;
+        block->headers[i].dwBytesRecorded = 0;
+    }
+    return true;
+}
+
+/* One try at opening the device that failed again, chosen again by number or by name, and
+   starting it with the whole pool queued (context: the block). */
+static bool try_reopen(void* context) {
+    CaptureBlock* block = (CaptureBlock*)context;
+    const RecordingSettings& s = recording_settings;
+    UINT device_id;
+    char text[ERROR_TEXT_SIZE];
+    if (!find_device(&device_id, text, sizeof text)) return false;
+    const uint32_t queue_count = (uint32_t)s.queue_seconds * (uint32_t)s.buffers_per_second;
+    block->queued = block->completed;
+    MMRESULT result = open_device(block, device_id, queue_count, block->completed % queue_count);
+    if (result == MMSYSERR_NOERROR) result = waveInStart(block->device);
+    if (result == MMSYSERR_NOERROR) return true;
+    if (block->device) close_lost_device(block);
+    return false;
+}
+
+/* What the capture does once the device failed in a take in parts. */
+enum LostStep {
+    LOST_DEVICE_BACK, /* the device is open again: the take goes on */
+    LOST_TAKE_ENDS,   /* a stop, the take's planned end, or a part that could not be prepared */
+    LOST_NO_CLOSE     /* the device would not close: the take ends with a capture error */
+};
+
+/* The device failed in a take in parts (text: its word for it): the current part is cut back
+   and the loss reported (once, when the device failed again before its first buffer), the device
+   closed and opened again every second until it is back, a stop is requested or the take's
+   planned end comes. */
+static LostStep lose_device(CaptureBlock* block, const char* text) {
+    if (!block->device_back) {
+        if (block->heard_ns == 0) block->heard_ns = system_clock_ns();
+        if (part_device_lost(text) == PART_TAKE_ENDS) {
+            block->cut_short = true;
+            return LOST_TAKE_ENDS;
+        }
+    }
+    block->device_back = false;
+    if (!close_lost_device(block)) {
+        block->error_printed = true;
+        return LOST_NO_CLOSE;
+    }
+    int64_t give_up_ms = -1;
+    if (fixed_length(block)) {
+        uint32_t per_second = (uint32_t)recording_settings.buffers_per_second;
+        give_up_ms = (int64_t)(block->total_buffers - block->completed) * 1000 / per_second -
+                     (system_clock_ns() - block->heard_ns) / 1000000;
+        if (give_up_ms < 0) give_up_ms = 0;
+    }
+    ReconnectEnd end = wait_for_device(try_reopen, block, give_up_ms);
+    if (end == RECONNECT_BACK) {
+        block->device_back = true;
+        return LOST_DEVICE_BACK;
+    }
+    if (end == RECONNECT_TIME_UP) {
+        count_device_gap(frames_left(block));
+        block->completed = block->total_buffers;
+    } else {
+        count_unmeasured_gap();
+    }
+    return LOST_TAKE_ENDS;
+}
+
+/* The device's text for the failure that ends the capture with result. */
+static void device_text(MMRESULT result, char* text, size_t text_size) {
+    text[0] = '\0';
+    waveInGetErrorTextA(result, text, (UINT)text_size);
+}
+
+/* Whether the take goes on after the device failed in a take in parts (text: its word for it);
+   when it does not, *result is what the capture loop returns. */
+static bool goes_on_after_loss(CaptureBlock* block, const char* text, MMRESULT* result) {
+    LostStep step = lose_device(block, text);
+    *result = step == LOST_NO_CLOSE ? MMSYSERR_ERROR : MMSYSERR_NOERROR;
+    return step == LOST_DEVICE_BACK;
+}
+
 /* Takes completed buffers into the output and gives them back to the device until the
    recording is complete, the stop request is seen, or something fails. Returns the failure,
    or 0. */
@@ -269,8 +428,14 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
         if (abort_requested.load()) return MMSYSERR_NOERROR;
         show_take_progress(block, false);
         if (ring_is_empty(block)) {
-            if (WaitForSingleObject(block->done_event, DEVICE_WAIT_MS) != WAIT_OBJECT_0)
-                return MMSYSERR_ERROR;
+            if (WaitForSingleObject(block->done_event, DEVICE_WAIT_MS) != WAIT_OBJECT_0) {
+                if (s.part_seconds == 0) return MMSYSERR_ERROR;
+                char text[ERROR_TEXT_SIZE];
+                device_text(MMSYSERR_ERROR, text, sizeof text);
+                MMRESULT result;
+                if (goes_on_after_loss(block, text, &result)) continue;
+                return result;
+            }
             if (!ResetEvent(block->done_event)) return MMSYSERR_ERROR;
             continue;
         }
@@ -283,8 +448,18 @@ static MMRESULT run_capture_loop(CaptureBlock* block) {
                 report_short_buffer(block, header);
                 return MMSYSERR_ERROR;
             }
-            /* In parts a loss cuts the part and the take goes on: the buffer is given back. */
-            if (take_loss(block, header) == PART_TAKE_ENDS) return MMSYSERR_NOERROR;
+            /* In parts a loss cuts the part and the take goes on: the buffer is given back. A
+               failure cuts it too, and the take waits for the device. */
+            BufferProblem problem;
+            describe_short_buffer(block->device, header, &problem);
+            if (problem.device_failed) {
+                write_buffer_audio(header);
+                block->heard_ns +=
+                    frames_ns(header->dwBytesRecorded / recording_settings.format.nBlockAlign);
+                if (goes_on_after_loss(block, problem.text, &result)) continue;
+                return result;
+            }
+            if (take_loss(block, header, &problem) == PART_TAKE_ENDS) return MMSYSERR_NOERROR;
         } else if (take_full_buffer(block, header) == BUFFER_TAKE_DONE) {
             return MMSYSERR_NOERROR;
         }
@@ -357,7 +532,10 @@ MMRESULT capture_audio(void) {
     show_take_progress(block, true);
     if (abort_requested.load() || error != MMSYSERR_NOERROR || block->cut_short) {
         bool stopped = abort_requested.load() && error == MMSYSERR_NOERROR && !block->cut_short;
-        if (block->device) stop_device(block, queue_count, stopped);
+        if (block->device)
+            stop_device(block, queue_count, stopped);
+        else if (stopped)
+            print_keyboard_abort(); /* while the take waited for the device */
         cut_back_output(block->completed);
     } else if (parts_aligned()) {
         /* An aligned part's file was prepared with a margin. */

@@ -99,3 +99,13 @@ void print_sound_again(uint64_t frames, bool timed, int64_t unix_ns, uint64_t si
     fprintf(stderr, "*** Sound again at %s (%s of the take) after %.1f s of silence\n", clock,
             position, (double)silent_frames / recording_settings.format.nSamplesPerSec);
 }
+
+void print_waiting_for_device(void) {
+    end_progress_line();
+    fprintf(stderr, "*** Waiting for the input device to come back, trying every second\n");
+}
+
+void print_device_back(int64_t gone_ns) {
+    end_progress_line();
+    fprintf(stderr, "*** The input device is back after %.1f s\n", (double)gone_ns / 1e9);
+}

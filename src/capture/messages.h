@@ -43,3 +43,11 @@ void print_silence_since(uint64_t frames, bool timed, int64_t unix_ns, uint32_t 
    at `frames` frames into the take, captured at unix_ns (timed as above), after silent_frames
    frames of silence. */
 void print_sound_again(uint64_t frames, bool timed, int64_t unix_ns, uint64_t silent_frames);
+
+/* "*** Waiting for the input device to come back, trying every second", once the device that a
+   take in parts records from has failed and is closed. */
+void print_waiting_for_device(void);
+
+/* "*** The input device is back after X.X s", gone_ns being the time from the last frame
+   received before it failed to the first frame of the device opened again. */
+void print_device_back(int64_t gone_ns);

@@ -25,9 +25,11 @@ struct TakeParts {
     uint64_t lost_frames;  /* audio lost so far, as the device measured it */
     uint32_t losses;       /* losses so far */
     uint32_t unmeasured;   /* losses whose length the device did not say */
+    bool device_gone;      /* the device failed: the current part is cut back, the take waits */
+    uint64_t gone_frames;  /* frames of the times the device was gone, counted as buffers done */
 };
 
-static TakeParts take_parts = {1, 0, 0, 0, 0, false, 0, 0, 0};
+static TakeParts take_parts = {1, 0, 0, 0, 0, false, 0, 0, 0, false, 0};
 
 static bool in_parts(void) {
     return recording_settings.part_seconds > 0;
@@ -110,7 +112,8 @@ static uint64_t written_audio(void) {
 }
 
 uint64_t current_file_audio(uint32_t completed) {
-    if (parts_aligned() && disk_write_buffer.stream) return written_audio();
+    if ((parts_aligned() || take_parts.device_gone) && disk_write_buffer.stream)
+        return written_audio();
     return wave_data_size(part_buffers_done(completed));
 }
 
@@ -189,6 +192,49 @@ PartStep part_after_loss(uint32_t completed, const char* text, int64_t lost_fram
     return PART_GO_ON;
 }
 
+PartStep part_device_lost(const char* text) {
+    TakeParts& t = take_parts;
+    uint64_t data_size = cut_back_part();
+    t.recorded += data_size / recording_settings.format.nBlockAlign;
+    t.losses++;
+    t.device_gone = true;
+    print_audio_lost(t.recorded, disk_write_buffer.path, text);
+    return take_files_failed() ? PART_TAKE_ENDS : PART_GO_ON;
+}
+
+void count_device_gap(uint64_t gone_frames) {
+    take_parts.gone_frames += gone_frames;
+}
+
+void count_unmeasured_gap(void) {
+    take_parts.unmeasured++;
+}
+
+PartStep part_device_back(uint32_t completed) {
+    TakeParts& t = take_parts;
+    t.device_gone = false;
+    /* The part that begins now runs to the next boundary (aligned: named for it, as after a
+       loss) or is a full part, unless the take ends first. The part prepared ahead is sized for
+       it; named by a time before the gap, it is prepared again under the new time's name (a
+       name of its own: the dropped one counts as used). */
+    uint32_t buffers = parts_aligned() ? full_part_buffers() : buffers_after(completed);
+    if (parts_named_by_time() || !next_file_ready()) {
+        drop_next_file();
+        int64_t name_s = parts_aligned() ? clock_next_boundary_s() : start_after(completed);
+        prepare_next_file(t.number + 1, name_s, part_file_length(buffers));
+    } else if (buffers != t.next_buffers) {
+        resize_next_file(part_file_length(buffers));
+    }
+    t.next_buffers = buffers;
+    if (take_files_failed()) return PART_TAKE_ENDS;
+    switch_part(completed, 0);
+    clock_file_switched(true);
+    print_take_goes_on(disk_write_buffer.path);
+    prepare_part(completed + t.buffers,
+                 parts_aligned() ? clock_next_boundary_s() : start_after(completed + t.buffers));
+    return PART_GO_ON;
+}
+
 uint32_t part_losses(void) {
     return take_parts.losses;
 }
@@ -201,7 +247,7 @@ void end_parts(uint32_t completed) {
         close_output();
         remove_file(disk_write_buffer.path);
     }
-    if (t.losses > 0) print_loss_summary(t.losses, t.unmeasured, t.lost_frames);
+    if (t.losses > 0) print_loss_summary(t.losses, t.unmeasured, t.lost_frames + t.gone_frames);
     end_take_clock();
     end_take_files();
 }

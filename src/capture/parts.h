@@ -52,6 +52,25 @@ PartStep part_at_boundary(uint32_t completed);
    be prepared. Main thread. */
 PartStep part_after_loss(uint32_t completed, const char* text, int64_t lost_frames);
 
+/* The device failed (text: the device's word for it) after the audio already written: cuts the
+   current part back to every frame written to it and reports the loss; the current part stays
+   the output, cut back, until part_device_back. PART_TAKE_ENDS when a part could not be prepared.
+   Main thread. */
+PartStep part_device_lost(const char* text);
+
+/* Adds gone_frames, the length of a time the device was gone, to the audio lost in the take. */
+void count_device_gap(uint64_t gone_frames);
+
+/* The take ended while the device was gone: that gap's length is not known. */
+void count_unmeasured_gap(void);
+
+/* The device failed before is open again and its first buffer, which begins after `completed`
+   buffers of the take (the buffers of the gap counted), is about to be written. The part prepared
+   ahead is prepared again for this time, becomes the output and the one after it is prepared. With
+   aligned parts, the take's clock must know the boundary after the gap already (clock_after_gap).
+   PART_TAKE_ENDS when a part could not be prepared. Main thread. */
+PartStep part_device_back(uint32_t completed);
+
 /* Losses reported so far. */
 uint32_t part_losses(void);
 

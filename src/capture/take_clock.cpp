@@ -133,6 +133,10 @@ void clock_file_switched(bool after_loss) {
     c.frames = 0;
 }
 
+void clock_after_gap(int64_t first_ns) {
+    if (aligned()) take_clock.next_ns = next_aligned_boundary(first_ns);
+}
+
 void end_take_clock(void) {
     const TakeClock& c = take_clock;
     double ppm;

@@ -40,6 +40,11 @@ void clock_begin_file_at(int64_t boundary_ns);
    a loss also restarts the rate's measurement. Main thread. */
 void clock_file_switched(bool after_loss);
 
+/* After the device was gone, with first_ns the time of the first frame of the device opened
+   again: with aligned parts the next boundary is the first after it (the part that goes on holds
+   at least that frame). Main thread. */
+void clock_after_gap(int64_t first_ns);
+
 /* At the take's end: the closing line with the take's measured rate, when the parts are aligned
    and it could be measured. Main thread, once. */
 void end_take_clock(void);

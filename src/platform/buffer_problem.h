@@ -13,6 +13,7 @@
 struct BufferProblem {
     char text[BUFFER_PROBLEM_TEXT_SIZE]; /* one line: what happened and how much audio */
     int64_t lost_frames; /* frames the gap after the buffer's audio skipped, or unknown */
+    bool device_failed;  /* the device failed for good: nothing more comes from it */
 };
 
 /* Fills *problem for header, which device handed back short (dwBytesRecorded less than

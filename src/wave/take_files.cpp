@@ -320,6 +320,10 @@ bool prepare_next_file(uint32_t number, int64_t unix_s, uint64_t length) {
     return true;
 }
 
+bool parts_named_by_time(void) {
+    return strchr(take_files.take_path, '%') != nullptr;
+}
+
 bool next_file_ready(void) {
     return take_files.next.stream != nullptr;
 }

@@ -41,6 +41,9 @@ void name_first_part(char* path);
    placed or prepared: the failure is kept for end_take_files. Main thread. */
 bool prepare_next_file(uint32_t number, int64_t unix_s, uint64_t length);
 
+/* Whether the parts are named by their start time (a strftime pattern) rather than numbered. */
+bool parts_named_by_time(void);
+
 /* Whether a part's file is prepared ahead. */
 bool next_file_ready(void);
 

@@ -300,16 +300,116 @@ test_expect_success STRACE 'with -q every message is whole lines, each written a
 	EOF
 '
 
+# The device stalls 1.5 s into the take (buffer 15; the loss before it is counted in frames, not
+# buffers) and is back 3 s later: the 30 buffers of the gap count towards the 10 s take.
 test_expect_success 'a stall after a loss is reported as the stall, not as the loss' '
-    record speed=0,lose_after=5,stall_after=15 take -q -s3 -t10 &&
+    record speed=0,lose_after=5,stall_after=15,back_after=3000 take -q -s10 -t10 &&
     test_status 1 &&
     test_stderr_is "*** Audio lost after 0:00:00.50 of the take, at the end of take-0001.wav: Input overran: audio was lost (0.8 s)
 *** The take goes on in take-0002.wav
-*** Capture error during unknown: The input device stopped delivering audio.
-*** 1 loss in the take, 0.8 s of audio lost in all
+*** Audio lost after 0:00:01.50 of the take, at the end of take-0002.wav: The input device stopped delivering audio.
+*** Waiting for the input device to come back, trying every second
+*** The input device is back after 3.0 s
+*** The take goes on in take-0003.wav
+*** 2 losses in the take, 3.8 s of audio lost in all
 " &&
     check_parts 0 take-0001.wav:22050 &&
-    check_parts $((22050 + 35280)) take-0002.wav:44100
+    check_parts $((22050 + 35280)) take-0002.wav:44100 &&
+    check_parts $((22050 + 35280 + 44100 + 132300)) take-0003.wav:242550 &&
+    parts_left take* &&
+    printf "take-000%s.wav\n" 1 2 3 >expected-parts &&
+    test_cmp_files expected-parts actual-parts
+'
+
+# A device that fails (die_after) or stops delivering (stall_after, seen after the 2.5 s wait) is
+# closed and opened again every second until it is back (back_after ms after it went): the part is
+# cut back at its last frame, the take goes on in a new part, and the time the device was gone
+# counts towards the take's length. The device's clock stands in for the system clock, so the
+# gap is the simulated one to the frame. Rows: WAVTAP_SIM | switches | position of the failure |
+# the device's text | the gap | parts before it | first frame after it | parts after it.
+while IFS='|' read -r config switches position text gap before after_first after; do
+    last_before=${before##* } first_after=${after%% *}
+    test_expect_success "$config $switches: the take goes on in a new part after a ${gap} s gap" '
+        record "speed=0,'"$config"'" '"$switches"' -q &&
+        test_status 1 &&
+        test_stderr_is "*** Audio lost after '"$position"' of the take, at the end of '"${last_before%:*}"': '"$text"'
+*** Waiting for the input device to come back, trying every second
+*** The input device is back after '"$gap"' s
+*** The take goes on in '"${first_after%:*}"'
+*** 1 loss in the take, '"$gap"' s of audio lost in all
+" &&
+        check_parts 0 '"$before"' &&
+        check_parts '"$after_first"' '"$after"' &&
+        parts_left take* &&
+        for part in '"$before $after"'; do echo "${part%:*}"; done | sort >expected-parts &&
+        test_cmp_files expected-parts actual-parts
+    '
+done <<EOT
+die_after=25,back_after=1500|take -s6 -t2|0:00:02.50|Input device failed: the device stopped working|1.5|take-0001.wav:88200 take-0002.wav:22050|176400|take-0003.wav:88200
+die_after=3,back_after=2200|take -i2 -s4 -t2|0:00:00.30|Input device failed: the device stopped working|2.2|take-0001.wav:13230|110250|take-0002.wav:66150
+bps=4,die_after=5,back_after=1200|take -f11025 -c1 -b8 -#b4 -s5 -t2|0:00:01.25|Input device failed: the device stopped working|1.2|take-0001.wav:13782|27012|take-0002.wav:22050 take-0003.wav:8268
+stall_after=12,back_after=4000|take -isim -s10 -t4|0:00:01.20|The input device stopped delivering audio.|4.0|take-0001.wav:52920|229320|take-0002.wav:176400 take-0003.wav:35280
+EOT
+
+# A stop while the take waits for the device ends it within a fraction of a second: the parts
+# before the failure stay as they are, the part prepared ahead is removed, and the gap, cut short,
+# has no known length.
+test_expect_success 'a stop while the take waits for the device ends it at once, the parts intact' '
+    start_recording speed=0,die_after=25,back_after=600000 take -q -s0 -t2 &&
+    wait_for_text "*** Waiting for the input device" &&
+    sleep 1.2 &&
+    before_stop=$(date +%s%N) &&
+    kill -INT $pid &&
+    finish &&
+    elapsed_ms=$((($(date +%s%N) - before_stop) / 1000000)) &&
+    test_status 1 &&
+    test_stderr_is "*** Audio lost after 0:00:02.50 of the take, at the end of take-0002.wav: Input device failed: the device stopped working
+*** Waiting for the input device to come back, trying every second
+*** Keyboard abort -- truncating output...
+*** 1 loss in the take, more than 0.0 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:22050 &&
+    parts_left take* &&
+    printf "take-000%s.wav\n" 1 2 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    { [ "$elapsed_ms" -lt 500 ] || fail "the stop took $elapsed_ms ms"; }
+'
+
+# The 4 s take has 1.5 s left when the device fails 2.5 s into it; it is back only after 5 s, so
+# the take ends at its planned end, 1.5 s into the wait, the rest of it counted as lost.
+test_expect_success 'a take whose planned end comes while the device is gone ends there' '
+    start_recording speed=0,die_after=25,back_after=5000 take -q -s4 -t2 &&
+    wait_for_text "*** Waiting for the input device" &&
+    waiting_ms=$(($(date +%s%N) / 1000000)) &&
+    finish &&
+    ended_ms=$(($(date +%s%N) / 1000000 - waiting_ms)) &&
+    test_status 1 &&
+    test_stderr_is "*** Audio lost after 0:00:02.50 of the take, at the end of take-0002.wav: Input device failed: the device stopped working
+*** Waiting for the input device to come back, trying every second
+*** 1 loss in the take, 1.5 s of audio lost in all
+" &&
+    check_parts 0 take-0001.wav:88200 take-0002.wav:22050 &&
+    parts_left take* &&
+    printf "take-000%s.wav\n" 1 2 >expected-parts &&
+    test_cmp_files expected-parts actual-parts &&
+    { { [ "$ended_ms" -ge 1000 ] && [ "$ended_ms" -lt 3000 ]; } || fail "ended $ended_ms ms into the wait"; }
+'
+
+# Aligned parts after the gap: the take starts at 00:00:01 and the device stalls 1.5 s later, to
+# be back 4 s after that, at 00:00:06.5; the part after the gap runs to the next boundary
+# (00:00:08, named for it) and begins at its first frame, which its bext time reference says;
+# the take ends at its planned end, 00:00:11.
+test_expect_success FFPROBE 'aligned parts go on to the next boundary after the gap' '
+    start=1796083201 &&
+    record speed=0,stall_after=15,back_after=4000,clock=$start "take-%H%M%S" -q -s10 -t2 -a -u -e &&
+    test_status 1 &&
+    grep -qx "\*\*\* The take goes on in take-000008.wav" stderr &&
+    check_parts 0 take-000001.wav:44100 take-000002.wav:22050 &&
+    check_parts $((66150 + 176400)) take-000008.wav:66150 take-000008-2.wav:88200 \
+        take-000010.wav:44100 &&
+    ffprobe -v error -show_entries format_tags=time_reference -of csv=p=0 take-000008.wav >reference &&
+    test_file_is reference "$((6 * 44100 + 22050))
+"
 '
 
 # Finished parts told apart (-m) and handed on (-x). WATCH_PARTS watches the take's directory:

@@ -75,4 +75,39 @@ test_expect_success '20 s in aligned parts of 1 s with -e: each part begins with
     test "$(file_size joined.raw)" = $((20 * 176400)) &&
     counter_ok --raw joined.raw
 '
+
+# The server is killed 3 s into a take of 14 s in parts of 5 s and started again 2 s later, with
+# the feeder (whose counter starts again from 1): the part is cut back at the kill, the take
+# waits for the device and goes on in a new part, and the time the device was gone counts
+# towards the take, which ends at its planned end.
+test_expect_success 'a server killed and started again: the take goes on in a new part and ends on time' '
+    start_ms=$(($(date +%s%N) / 1000000)) &&
+    in_background "$WAVTAP" rec -s14 -t5 -q >stdout 2>stderr </dev/null &&
+    sleep 3 &&
+    pulse_kill_server &&
+    sleep 2 &&
+    pulse_restart_server &&
+    wait_job "$pid" 30 &&
+    elapsed_ms=$(($(date +%s%N) / 1000000 - start_ms)) &&
+    test_status 1 &&
+    gap=$(sed -n "3s/^\*\*\* The input device is back after \([0-9.]*\) s$/\1/p" stderr) &&
+    sed "1s/^\(\*\*\* Audio lost after 0:00:0\)[0-9.]*\( of the take, at the end of rec-0001.wav: \).*/\1X\2TEXT/" stderr >lines &&
+    test_file_is lines "*** Audio lost after 0:00:0X of the take, at the end of rec-0001.wav: TEXT
+*** Waiting for the input device to come back, trying every second
+*** The input device is back after $gap s
+*** The take goes on in rec-0002.wav
+*** 1 loss in the take, $gap s of audio lost in all
+" &&
+    ls rec-*.wav >parts &&
+    bytes=0 &&
+    while read -r part; do
+        size=$(file_size "$part") &&
+        wave_ok "$part" $((size - 44)) &&
+        counter_ok "$part" &&
+        bytes=$((bytes + size - 44)) || exit 1
+    done <parts &&
+    taken_ms=$((bytes / 1764 * 10 + ${gap%.*} * 1000 + ${gap#*.} * 100)) &&
+    { { [ "$taken_ms" -ge 13800 ] && [ "$taken_ms" -le 14200 ]; } || fail "audio and gap make $taken_ms ms"; } &&
+    { [ "$elapsed_ms" -lt 17000 ] || fail "the take ended $elapsed_ms ms after it began"; }
+'
 test_done

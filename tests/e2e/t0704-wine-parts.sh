@@ -121,4 +121,33 @@ test_expect_success 'dead air at level 128 is reported once, from the first fram
     { { [ "$late" -ge -1 ] && [ "$late" -le 10 ]; } || fail "the silence began $late s after the start: $(cat lines)"; }
 '
 
+# The server is killed 2 s into a take of 14 s in parts of 5 s and started again 2 s later, with
+# its feeder: the program waits for the device, opens it again and goes on in a new part; each
+# part's audio counts on unbroken, and the gap counts towards the take.
+test_expect_success 'a server killed and started again: the take goes on in a new part' '
+    in_background "$WAVTAP" rec -s14 -t5 >stdout 2>stderr </dev/null &&
+    wait_for_text "0:00:12" &&
+    pulse_kill_server &&
+    sleep 2 &&
+    pulse_restart_server &&
+    wait_job "$pid" 40 &&
+    test_status 1 &&
+    tr "\r" "\n" <stderr | grep "^\*\*\*" >lines &&
+    gap=$(sed -n "s/^\*\*\* The input device is back after \([0-9.]*\) s$/\1/p" lines) &&
+    sed "1s/ after 0:00:0[0-9.]* of the take, at the end of rec-0001.wav: .*/ in rec-0001.wav/" lines >actual &&
+    printf "%s\n" "*** Audio lost in rec-0001.wav" \
+        "*** Waiting for the input device to come back, trying every second" \
+        "*** The input device is back after $gap s" "*** The take goes on in rec-0002.wav" \
+        "*** 1 loss in the take, $gap s of audio lost in all" >expected &&
+    test_cmp_files expected actual &&
+    bytes=0 &&
+    for part in rec-*.wav; do
+        size=$(file_size "$part") &&
+        header_is "$part" 44100 2 16 $((size - 44)) &&
+        counter_ok "$part" &&
+        bytes=$((bytes + size - 44)) || exit 1
+    done &&
+    taken_ms=$((bytes / 1764 * 10 + ${gap%.*} * 1000 + ${gap#*.} * 100)) &&
+    { { [ "$taken_ms" -ge 13700 ] && [ "$taken_ms" -le 14300 ]; } || fail "audio and gap make $taken_ms ms"; }
+'
 test_done

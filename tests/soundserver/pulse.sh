@@ -15,6 +15,11 @@
 #       $WAVTAP_PULSE_OWNER) ends, should pulse_stop never run.
 #   pulse_stop
 #       Stops the feeder and the daemon by their process ids and removes the directory.
+#   pulse_kill_server
+#       Kills the daemon (SIGKILL, as a crash would) and the feeder; the directory stays.
+#   pulse_restart_server
+#       After pulse_kill_server: starts the daemon again on the same socket and configuration,
+#       waits until it answers and starts the feeder again (from frame 1).
 #   pulse_feed [first_frame]
 #       Plays the counter signal (counter_signal.py; default first frame 1) into the sink in
 #       the background and waits until the sink plays it. Needs a 2-channel s16le sink.
@@ -156,6 +161,16 @@ EOF
     export WAVTAP_PULSE_SOURCE=wavtap_sink.monitor
     export WAVTAP_PULSE_PCM=wavtap_pulse
 
+    pulse_launch_daemon
+    if ! pulse_wait_ready; then
+        pulse_stop
+        return 1
+    fi
+}
+
+# Starts the daemon in $WAVTAP_PULSE_DIR (exporting WAVTAP_PULSE_PID) and its watchdog.
+pulse_launch_daemon() {
+    local dir=$WAVTAP_PULSE_DIR
     # The daemon, the watchdog and the feeder are started from a subshell that ends at once,
     # so they are not children of the caller (a bare "wait" there does not wait for them).
     # As root the daemon warns but runs; -n skips the system's default.pa.
@@ -187,11 +202,24 @@ EOF
         ) </dev/null >/dev/null 2>&1 &
         echo $! >"$dir/watchdog.pid"
     )
+}
 
-    if ! pulse_wait_ready; then
-        pulse_stop
-        return 1
-    fi
+pulse_kill_server() {
+    [ -n "${WAVTAP_PULSE_DIR:-}" ] || pulse_fail "no server; call pulse_start first" || return 1
+    # The watchdog would take the daemon's end for the owner's and remove the directory. The
+    # feeder goes after the daemon: before it, the sink would play silence.
+    pulse_end_process "$(cat "$WAVTAP_PULSE_DIR/watchdog.pid")"
+    kill -9 "$WAVTAP_PULSE_PID" 2>/dev/null || :
+    while pulse_alive "$WAVTAP_PULSE_PID"; do sleep 0.05; done
+    pulse_feed_stop
+    rm -f "$WAVTAP_PULSE_DIR/socket"
+}
+
+pulse_restart_server() {
+    [ -n "${WAVTAP_PULSE_DIR:-}" ] || pulse_fail "no server; call pulse_start first" || return 1
+    ! pulse_alive "$WAVTAP_PULSE_PID" || pulse_fail "the server still runs" || return 1
+    pulse_launch_daemon
+    pulse_wait_ready && pulse_feed
 }
 
 pulse_stop() {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include "pcm_format.h"
@@ -152,7 +153,7 @@ TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
           "fail=add:51:11,lose_after=20,gap=100,die_after=9,overrun=250,"
           "devices=3,bps=20",
           "lose_after=20:4410,short=3:0,interrupt_after=7", "clock=1767225600,ppm=-100",
-          "ppm=999999", "silence=2000:3000,silence=0:1"}) {
+          "ppm=999999", "silence=2000:3000,silence=0:1", "back_after=0"}) {
         EXPECT_TRUE(sim_config_parse(good, &config, error, sizeof error)) << error;
     }
     for (const char* bad : {"speed",
@@ -200,4 +201,59 @@ TEST(SimConfig, RefusesWhatItDoesNotKnowAndIgnoresAPath) {
     /* The harness exports the program's path under the same name. */
     ASSERT_TRUE(sim_config_parse("/build/wavtap-sim", &config, error, sizeof error));
     EXPECT_EQ(1u, config.speed);
+}
+
+/* A device that failed (die_after) or stalled (stall_after) with back_after given is gone: it
+   does not open, by id or as WAVE_MAPPER, until back_after ms have passed; then it opens, goes
+   on from the frame its clock reached back_after ms after the failure, on the same clock, and
+   neither fails nor stalls again. */
+TEST(SimSource, ADeviceThatWentComesBackAfterBackAfterWithTheFramesOfTheGapSkipped) {
+    struct Case {
+        const char* config;
+        UINT device_id;
+        MMRESULT while_gone; /* what an open returns meanwhile */
+        int32_t at_end;      /* what the read at buffer 2 returns */
+    };
+    const Case cases[] = {
+        {"speed=0,die_after=2,back_after=400", 0, MMSYSERR_BADDEVICEID, WAVE_SOURCE_FAILED},
+        {"speed=0,stall_after=2,back_after=400", WAVE_MAPPER, MMSYSERR_NODRIVER, 0}};
+    WAVEFORMATEX format = pcm_format(44100, 1, 16);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        setenv("WAVTAP_SIM", c.config, 1);
+        WaveSource* source = nullptr;
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(c.device_id, &format, &source));
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
+        std::vector<BYTE> data(2 * 4410 * 2);
+        uint32_t got = 0;
+        while (got < data.size()) {
+            int32_t n = wave_source_read(source, &data[got], (uint32_t)(data.size() - got), 50);
+            ASSERT_GT(n, 0);
+            got += (uint32_t)n;
+        }
+        int64_t first_ns = 0;
+        ASSERT_TRUE(wave_source_frame_time(source, 0, &first_ns));
+        EXPECT_EQ(c.at_end, wave_source_read(source, &data[0], 2, 10));
+        wave_source_close(source);
+
+        EXPECT_EQ(c.while_gone, wave_source_open(c.device_id, &format, &source));
+        usleep(450 * 1000);
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_open(c.device_id, &format, &source));
+        ASSERT_EQ(MMSYSERR_NOERROR, wave_source_start(source));
+        /* 2 buffers of 4410 frames, then the 0.4 s gap (17640 frames): frame 26460. */
+        got = 0;
+        while (got < data.size()) {
+            int32_t n = wave_source_read(source, &data[got], (uint32_t)(data.size() - got), 50);
+            ASSERT_GT(n, 0) << "the device failed or stalled again";
+            got += (uint32_t)n;
+        }
+        EXPECT_EQ(26460, data[0] | data[1] << 8);
+        EXPECT_EQ(26461, data[2] | data[3] << 8);
+        int64_t back_ns = 0;
+        ASSERT_TRUE(wave_source_frame_time(source, 0, &back_ns));
+        EXPECT_EQ(first_ns + 600000000, back_ns);
+        wave_source_stop(source);
+        wave_source_close(source);
+    }
+    setenv("WAVTAP_SIM", "speed=0", 1);
 }

@@ -43,6 +43,29 @@ TEST(TakeClock, SplitsTheBufferAtTheFirstFrameCapturedAtOrAfterTheBoundary) {
     recording_settings = default_settings;
 }
 
+/* After the device was gone for hours, the part that goes on runs to the first boundary after its
+   first frame, and the file switched to begins at that frame. */
+TEST(TakeClock, AfterAGapTheNextBoundaryIsTheFirstAfterTheNewFirstFrame) {
+    aligned_hours("UTC0", 1);
+    struct Case {
+        int64_t first_ns;   /* the new device's first frame, from the hour */
+        int64_t boundary_s; /* the boundary the part runs to, from the hour */
+    } cases[] = {
+        {-NS, 0}, {-NS / 8, 0}, {-1, 0}, {0, 3600}, {1, 3600}, {NS, 3600},
+    };
+    for (const Case& c : cases) {
+        start_take_clock((NEW_YEAR - 5 * 3600 - 10) * NS);
+        clock_note_buffer(true, (NEW_YEAR - 5 * 3600 - 10) * NS, 8);
+        clock_file_switched(true);
+        clock_after_gap(NEW_YEAR * NS + c.first_ns);
+        EXPECT_EQ(NEW_YEAR + c.boundary_s, clock_next_boundary_s()) << c.first_ns << " ns";
+        clock_note_buffer(true, NEW_YEAR * NS + c.first_ns, 8);
+        EXPECT_EQ(NEW_YEAR * NS + c.first_ns, current_file_start()->unix_ns);
+        EXPECT_LT(0u, clock_boundary_frame(8)) << "a part without audio";
+    }
+    recording_settings = default_settings;
+}
+
 TEST(TakeClock, GivesTheFirstFileItsFirstFramesTimeAndEachPartItsBoundary) {
     struct Case {
         const char* zone;

@@ -42,6 +42,7 @@ const char* const wave_in_call_names[CALL_KINDS] = {"prepare", "add",   "start",
 struct ShortNote {
     const WAVEHDR* header;        /* the buffer, or null when the note is free */
     int64_t lost_frames;          /* frames the loss skipped, -1 when unknown */
+    bool failure;                 /* the device failed for good there */
     char text[RESERVE_TEXT_SIZE]; /* the source's description */
 };
 
@@ -252,6 +253,7 @@ static void complete_short(WaveInDevice* device, bool failure, const char* text,
     device->next_note = (device->next_note + 1) % SHORT_NOTES;
     note.header = device->queue_head;
     note.lost_frames = failure ? -1 : lost_frames;
+    note.failure = failure;
     snprintf(note.text, sizeof note.text, "%s", text);
     complete_head(device, device->head_filled);
 }
@@ -591,6 +593,7 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
 void describe_short_buffer(HWAVEIN handle, const WAVEHDR* header, BufferProblem* problem) {
     problem->text[0] = '\0';
     problem->lost_frames = LOST_FRAMES_UNKNOWN;
+    problem->device_failed = false;
     WaveInDevice* device = device_from_handle(handle);
     if (device) {
         pthread_mutex_lock(&device->lock);
@@ -598,6 +601,7 @@ void describe_short_buffer(HWAVEIN handle, const WAVEHDR* header, BufferProblem*
             if (note.header != header) continue;
             snprintf(problem->text, sizeof problem->text, "%s", note.text);
             problem->lost_frames = note.lost_frames;
+            problem->device_failed = note.failure;
             note.header = nullptr;
         }
         pthread_mutex_unlock(&device->lock);

@@ -104,6 +104,8 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         config->interrupt_after = (int64_t)n;
     } else if (key_is("die_after")) {
         config->die_after = (int64_t)n;
+    } else if (key_is("back_after")) {
+        config->back_after_ms = (int64_t)n;
     } else if (key_is("gap")) {
         config->gap_frames = (int64_t)n;
     } else if (key_is("overrun") && n > 0) {
@@ -126,6 +128,7 @@ bool sim_config_parse(const char* text, SimConfig* config, char* error, size_t e
     config->stall_after = SIM_NEVER;
     config->die_after = SIM_NEVER;
     config->interrupt_after = SIM_NEVER;
+    config->back_after_ms = SIM_NEVER;
     config->gap_frames = SIM_NEVER;
     config->tell_fd = -1;
     config->clock_start = SIM_NEVER;

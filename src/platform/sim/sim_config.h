@@ -40,6 +40,7 @@ struct SimConfig {
     int64_t stall_after;            /* buffers delivered before the flow stops, or SIM_NEVER */
     int64_t die_after;              /* buffers delivered before the device fails, or SIM_NEVER */
     int64_t interrupt_after;        /* buffers delivered before SIGINT is sent, or SIM_NEVER */
+    int64_t back_after_ms;          /* a failed device opens again this long after, or SIM_NEVER */
     int64_t gap_frames;             /* frames skipped by a loss, or SIM_NEVER for 0.8 s */
     unsigned overrun_ms;            /* audio the device holds unread; 0 = any amount */
     int tell_fd;                    /* descriptor told the frames delivered, or -1 */

@@ -48,6 +48,15 @@
 //     gap=F              frames a loss skips when it gives no length of its own (default 4/5
 //                        of the rate: 0.8 s)
 //     die_after=N        after N buffers the device fails for good (WAVE_SOURCE_FAILED)
+//     back_after=MS      a device that failed (die_after) or stalled (stall_after) is gone:
+//                        opens fail (MMSYSERR_NODRIVER for WAVE_MAPPER, MMSYSERR_BADDEVICEID
+//                        for an id) until MS ms of real time have passed since the failure or
+//                        the stall's first empty read, then open again; the device opened then
+//                        neither fails nor stalls, and its frames go on from the frame captured
+//                        MS ms after the failure on the device's clock (the frames between are
+//                        skipped, as by a loss; buffer counts go on from the failed device's).
+//                        The process remembers the failure from one open to the next only
+//                        while back_after is given: an open without it forgets it
 //     interrupt_after=N  after N buffers the device sends the process SIGINT, once, as Ctrl+C
 //                        would: a stop at a known point of the audio
 //     overrun=MS         the device holds at most MS ms of unread audio (paced only): a reader
@@ -114,6 +123,7 @@ struct WaveSource {
     bool started;          /* between start and stop */
     uint64_t delivered;    /* frames handed out by reads */
     uint64_t skipped;      /* frames jumped over by losses: frame number = delivered + skipped */
+    uint64_t opened_at;    /* delivered at the open: earlier frames were an earlier open's */
     uint64_t consumed;     /* frames gone from the paced flow: delivered + overrun losses */
     uint64_t pace_base;    /* consumed when the pace last began */
     timespec pace_start;   /* when the pace last began (monotonic) */
@@ -133,6 +143,20 @@ struct WaveSource {
     int64_t clock_base_ns;                 /* the device's clock at frame 0, ns since 1970 UTC */
     long double frames_per_ns;             /* frames the device delivers per ns of its clock */
 };
+
+/* What the device went through in this process, kept from one open to the next: a device that
+   failed or stalled is gone until back_after has passed. Written by the device thread at the
+   failure, read by the opener once the failed device is closed. */
+static struct {
+    bool died;             /* die_after has failed: it does not fail again */
+    bool stalled;          /* stall_after has stalled: it does not stall again */
+    bool gone;             /* the device failed or stalled, and has not opened again since */
+    timespec gone_at;      /* when (monotonic) */
+    uint64_t delivered;    /* the gone device's delivered count then */
+    uint64_t skipped;      /* its skipped count then */
+    unsigned next_loss;    /* its first scripted loss still to come */
+    int64_t clock_base_ns; /* its clock at frame 0 */
+} sim_history;
 
 /* The clock that stands in for the system clock: the last opened device's, at the frame it
    captures next. Written by the device thread (at each read) and the opener, read by any. */
@@ -175,6 +199,7 @@ int64_t wave_source_clock_ns(void) {
 bool wave_source_frame_time(WaveSource* source, uint64_t frame, int64_t* unix_ns) {
     /* The frames skipped before frame: all so far but the scripted gaps that lie after it. */
     uint64_t skipped = source->skipped;
+    frame += source->opened_at;
     for (unsigned i = 0; i < source->next_loss; i++)
         if (source->losses[i] > frame) skipped -= source->gaps[i];
     *unix_ns = frame_clock_ns(source, frame + skipped);
@@ -240,6 +265,38 @@ static void place_losses(WaveSource* source) {
     }
 }
 
+/* Whether the device is gone (failed or stalled, and back_after not passed yet). */
+static bool device_gone(const SimConfig* config) {
+    if (!sim_history.gone) return false;
+    if (config->back_after_ms == SIM_NEVER) return true;
+    timespec now = monotonic_now();
+    int64_t gone_ms = (int64_t)(now.tv_sec - sim_history.gone_at.tv_sec) * 1000 +
+                      (now.tv_nsec - sim_history.gone_at.tv_nsec) / 1000000;
+    return gone_ms < config->back_after_ms;
+}
+
+/* Remembers the failure or stall that source has just met, for the device opened after it. */
+static void note_gone(const WaveSource* source) {
+    sim_history.gone = true;
+    sim_history.gone_at = monotonic_now();
+    sim_history.delivered = source->delivered;
+    sim_history.skipped = source->skipped;
+    sim_history.next_loss = source->next_loss;
+    sim_history.clock_base_ns = source->clock_base_ns;
+}
+
+/* A device opened after one that was gone goes on from that one's counts, MS ms later on its
+   clock, and neither fails nor stalls again. */
+static void come_back(WaveSource* source) {
+    sim_history.gone = false;
+    source->delivered = source->consumed = source->opened_at = sim_history.delivered;
+    source->next_loss = sim_history.next_loss;
+    source->clock_base_ns = sim_history.clock_base_ns;
+    source->skipped =
+        sim_history.skipped + (uint64_t)llroundl((long double)source->config.back_after_ms * 1e6L *
+                                                 source->frames_per_ns);
+}
+
 MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource** result) {
     naming.open_failure[0] = '\0';
     if (device_id == WAVE_MAPPER && naming.mapper_name[0] != '\0' &&
@@ -254,6 +311,9 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     if (config.devices == 0) return MMSYSERR_NODRIVER;
     if (device_id != WAVE_MAPPER && device_id >= config.devices) return MMSYSERR_BADDEVICEID;
     if (!wave_format_is_capturable(format)) return WAVERR_BADFORMAT;
+    if (config.back_after_ms == SIM_NEVER) sim_history = {};
+    if (device_gone(&config))
+        return device_id == WAVE_MAPPER ? MMSYSERR_NODRIVER : MMSYSERR_BADDEVICEID;
     WaveSource* source = new (std::nothrow) WaveSource();
     if (!source) return MMSYSERR_NOMEM;
     source->config = config;
@@ -265,8 +325,10 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     source->period = source->rate / 50 > 0 ? source->rate / 50 : 1;
     source->gap = config.gap_frames == SIM_NEVER ? (uint64_t)source->rate * 4 / 5
                                                  : (uint64_t)config.gap_frames;
-    source->stall_at = buffer_frame(&config, source->rate, config.stall_after);
-    source->die_at = buffer_frame(&config, source->rate, config.die_after);
+    source->stall_at =
+        sim_history.stalled ? NO_FRAME : buffer_frame(&config, source->rate, config.stall_after);
+    source->die_at =
+        sim_history.died ? NO_FRAME : buffer_frame(&config, source->rate, config.die_after);
     source->interrupt_at = buffer_frame(&config, source->rate, config.interrupt_after);
     place_losses(source);
     for (unsigned i = 0; i < config.silence_count; i++) {
@@ -277,6 +339,7 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
     source->clock_base_ns =
         config.clock_start != SIM_NEVER ? config.clock_start * 1000000000 : real_clock_ns();
     source->frames_per_ns = (long double)source->rate * (1.0L + config.ppm / 1e6L) / 1e9L;
+    if (sim_history.gone) come_back(source);
     advance_clock(source);
     sim_clock.running.store(true);
     *result = source;
@@ -443,9 +506,13 @@ int32_t wave_source_read(WaveSource* source, void* dest, uint32_t max_bytes, uin
         snprintf(source->problem, sizeof source->problem,
                  "Input device failed: the device stopped working");
         source->lost_frames = -1;
+        if (!sim_history.died && source->config.back_after_ms != SIM_NEVER) note_gone(source);
+        sim_history.died = source->config.back_after_ms != SIM_NEVER;
         return WAVE_SOURCE_FAILED;
     }
     if (source->delivered >= source->stall_at) {
+        if (!sim_history.stalled && source->config.back_after_ms != SIM_NEVER) note_gone(source);
+        sim_history.stalled = source->config.back_after_ms != SIM_NEVER;
         sleep_ms(source, timeout_ms);
         return 0;
     }

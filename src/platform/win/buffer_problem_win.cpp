@@ -8,4 +8,5 @@ void describe_short_buffer(HWAVEIN device, const WAVEHDR* header, BufferProblem*
     problem->text[0] = '\0';
     waveInGetErrorTextA(MMSYSERR_ERROR, problem->text, sizeof problem->text);
     problem->lost_frames = LOST_FRAMES_UNKNOWN;
+    problem->device_failed = false;
 }
