@@ -9,11 +9,14 @@
 #include "platform/monotonic_ms.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "wave/part_handoff.h"
 
 /* Sleeps until the monotonic time until_ms, in steps that see a stop request, on pause (an event
-   nothing signals). False when a stop came. */
+   nothing signals); the programs run for finished parts are reaped meanwhile. False when a stop
+   came. */
 static bool sleep_watching_stop(HANDLE pause, int64_t until_ms) {
     for (;;) {
+        poll_part_commands();
         if (abort_requested.load()) return false;
         int64_t left = until_ms - monotonic_milliseconds();
         if (left <= 0) return true;
