@@ -120,7 +120,11 @@ int64_t clock_pass_boundary(void) {
 }
 
 void clock_begin_file_at(int64_t boundary_ns) {
-    set_start(boundary_ns, frames_since_midnight(boundary_ns));
+    /* A buffer that begins after the boundary (the first audio came late, or after a gap) goes
+       to the new file whole: its first frame is the file's. */
+    const ClockStamp& b = take_clock.buffer;
+    int64_t first_ns = b.set && b.unix_ns > boundary_ns ? b.unix_ns : boundary_ns;
+    set_start(first_ns, frames_since_midnight(first_ns));
 }
 
 void clock_file_switched(bool after_loss) {

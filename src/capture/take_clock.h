@@ -33,7 +33,8 @@ int64_t clock_following_boundary_s(void);
 int64_t clock_pass_boundary(void);
 
 /* The file that the output switched to at the boundary boundary_ns begins there: its start (for
-   its header) is that instant. Called once the finished part's header is final. Main thread. */
+   its header) is that instant, or the first frame of the buffer last noted when that buffer
+   begins after it. Called once the finished part's header is final. Main thread. */
 void clock_begin_file_at(int64_t boundary_ns);
 
 /* The next file begins at the next buffer noted (a switch without alignment, or after a loss);

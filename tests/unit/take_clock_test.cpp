@@ -66,6 +66,26 @@ TEST(TakeClock, AfterAGapTheNextBoundaryIsTheFirstAfterTheNewFirstFrame) {
     recording_settings = default_settings;
 }
 
+/* The first audio of the take may come after the first boundary (a sound server that starts
+   late): the part switched to there begins at the audio's first frame, not at the boundary. */
+TEST(TakeClock, APartBegunAtABoundaryItsAudioCameAfterBeginsAtItsFirstFrame) {
+    aligned_hours("UTC0", 1);
+    struct Case {
+        int64_t first_ns; /* the buffer's first frame, from the hour */
+        int64_t start_ns; /* the start of the file switched to, from the hour */
+    } cases[] = {
+        {-NS / 2, 0}, {-1, 0}, {0, 0}, {1, 1}, {NS + 4 * NS / 10, NS + 4 * NS / 10},
+    };
+    for (const Case& c : cases) {
+        start_take_clock((NEW_YEAR - 1) * NS);
+        clock_note_buffer(true, NEW_YEAR * NS + c.first_ns, 8);
+        ASSERT_EQ(NEW_YEAR * NS, clock_pass_boundary());
+        clock_begin_file_at(NEW_YEAR * NS);
+        EXPECT_EQ(NEW_YEAR * NS + c.start_ns, current_file_start()->unix_ns) << c.first_ns;
+    }
+    recording_settings = default_settings;
+}
+
 TEST(TakeClock, GivesTheFirstFileItsFirstFramesTimeAndEachPartItsBoundary) {
     struct Case {
         const char* zone;
