@@ -180,16 +180,17 @@ done <<'EOT'
 16|256|256|0
 EOT
 
-# part NAME FIRST REFERENCE: a part of an aligned take of the counter signal as wavtap writes it
-# with -e: 441 frames of 16-bit stereo counting from FIRST, after a bext chunk whose time
-# reference is REFERENCE.
+# part NAME FIRST REFERENCE [FRAMES]: a part of an aligned take of the counter signal as wavtap
+# writes it with -e: FRAMES (default 441) frames of 16-bit stereo counting from FIRST, after a
+# bext chunk whose time reference is REFERENCE.
 part() {
     python3 -c 'import array, struct, sys
 name, first, reference = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 fmt = struct.pack("<HHIIHH", 1, 2, 44100, 176400, 4, 16)
 bext = bytearray(602)
 bext[338:346] = struct.pack("<Q", reference)
-data = array.array("I", range(first, first + 441)).tobytes()
+frames = int(sys.argv[4]) if len(sys.argv) > 4 else 441
+data = array.array("I", range(first, first + frames)).tobytes()
 body = b"WAVE" + b"fmt " + struct.pack("<I", 16) + fmt + b"bext" + struct.pack("<I", len(bext)) + bext
 body += b"data" + struct.pack("<I", len(data)) + data
 open(name, "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)' "$@"
@@ -220,6 +221,23 @@ done <<'EOT'
 -1|235959 3810195900|000000 42337 0|0
 -1|235959 3810195900|000000 42337 2646|1
 EOT
+
+# The server's first audio may come after the take's first boundary: a part before it without
+# audio passes (and the first part with audio is the one not held to its boundary), a part
+# without audio after it does not.
+test_expect_success "check_part_times.py takes header-only parts before the first audio only" '
+    part rec-000009.wav 1 0 0 &&
+    part rec-000010.wav 1 441000 &&
+    part rec-000011.wav 44542 485100 &&
+    part rec-000012.wav 1 0 0 &&
+    t0=$(((1796083200 + 10) * 1000000000)) &&
+    check="$WAVTAP_SOURCE_DIR/tests/soundserver/check_part_times.py" &&
+    run python3 "$check" --t0 $t0 rec-000009.wav rec-000010.wav rec-000011.wav &&
+    test_status 0 &&
+    run python3 "$check" --t0 $t0 rec-000010.wav rec-000011.wav rec-000012.wav &&
+    test_status 1 &&
+    grep -qx "rec-000012.wav: no audio" stdout
+'
 
 # Timing messages as pacat --verbose writes them, each ended by a carriage return, with other
 # messages between. Of the play positions 10, 20, 1000, 30, 40 and 50 s the median is 30 s: the

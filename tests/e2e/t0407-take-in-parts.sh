@@ -354,6 +354,9 @@ EOT
 # A stop while the take waits for the device ends it within a fraction of a second: the parts
 # before the failure stay as they are, the part prepared ahead is removed, and the gap, cut short,
 # has no known length.
+# The device would be back only after 10 minutes: a wait that missed the stop would run into the
+# run limit. How soon the wait sees a stop (50 ms) is the unit tests' to tell; here the bound
+# leaves room for the end of a sanitizer's build on a busy machine.
 test_expect_success 'a stop while the take waits for the device ends it at once, the parts intact' '
     start_recording speed=0,die_after=25,back_after=600000 take -q -s0 -t2 &&
     wait_for_text "*** Waiting for the input device" &&
@@ -372,7 +375,7 @@ test_expect_success 'a stop while the take waits for the device ends it at once,
     parts_left take* &&
     printf "take-000%s.wav\n" 1 2 >expected-parts &&
     test_cmp_files expected-parts actual-parts &&
-    { [ "$elapsed_ms" -lt 500 ] || fail "the stop took $elapsed_ms ms"; }
+    { [ "$elapsed_ms" -lt 5000 ] || fail "the stop took $elapsed_ms ms"; }
 '
 
 # The 4 s take has 1.5 s left when the device fails 2.5 s into it; it is back only after 5 s, so
@@ -392,7 +395,7 @@ test_expect_success 'a take whose planned end comes while the device is gone end
     parts_left take* &&
     printf "take-000%s.wav\n" 1 2 >expected-parts &&
     test_cmp_files expected-parts actual-parts &&
-    { { [ "$ended_ms" -ge 1000 ] && [ "$ended_ms" -lt 3000 ]; } || fail "ended $ended_ms ms into the wait"; }
+    { { [ "$ended_ms" -ge 1000 ] && [ "$ended_ms" -lt 4500 ]; } || fail "ended $ended_ms ms into the wait"; }
 '
 
 # Aligned parts after the gap: the take starts at 00:00:01 and the device stalls 1.5 s later, to

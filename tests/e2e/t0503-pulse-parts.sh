@@ -64,7 +64,7 @@ test_expect_success '20 s in aligned parts of 1 s with -e: each part begins with
     grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take$" stderr &&
     test "$(wc -l <stderr)" = 1 &&
     ls rec-*.wav >parts &&
-    count=$(wc -l <parts) &&
+    count=$(for part in $(cat parts); do [ "$(file_size "$part")" -gt 654 ] && echo "$part"; done | wc -l) &&
     { [ "$count" = 20 ] || [ "$count" = 21 ]; } &&
     t0=$(pulse_feed_t0) &&
     cat "$WAVTAP_PULSE_DIR/feeder.clock" &&

@@ -9,9 +9,12 @@ its boundary is (the first part after the take's start). The feeder played its f
 counter value V (default 1), at NS ns since 1970 (feeder_clock.py), so counter value v was
 played at NS + (v - V) / rate. For every part the counter value in its first frame and its
 bext chunk's time reference (frames since UTC midnight) are read, and:
-  - every part but the first: its first frame was played within the tolerance (default 50 ms)
-    of its boundary, and its time reference is the boundary within the tolerance;
+  - every part after the one that holds the take's first frame: its first frame was played
+    within the tolerance (default 50 ms) of its boundary, and its time reference is the
+    boundary within the tolerance;
   - every part: its time reference is when its first frame was played, within the tolerance.
+Parts before the first with audio may hold none (the server's first audio came after their
+boundary); a part without audio after that is an error.
 With --join, the parts' audio is written one after another to RAW (for check_counter.py).
 
 Prints a line a part with the offsets in ms, then "max |offset| X ms" over the offsets from
@@ -52,8 +55,6 @@ def read_part(path):
         raise ValueError("no fmt or data chunk")
     if reference is None:
         raise ValueError("no bext chunk")
-    if len(audio) < 4:
-        raise ValueError("no audio")
     return rate, reference, audio
 
 
@@ -73,12 +74,20 @@ def main():
     bad = 0
     worst = 0.0
     joined = open(a.join, "wb") if a.join else None
-    for index, path in enumerate(a.files):
+    heard = 0
+    for path in a.files:
         try:
             rate, reference, audio = read_part(path)
         except (OSError, ValueError) as e:
             print(f"{path}: {e}")
             return 1
+        if len(audio) < 4:
+            if heard:
+                print(f"{path}: no audio")
+                return 1
+            print(f"{path}: no audio (before the take's first)")
+            continue
+        heard += 1
         if joined:
             joined.write(audio)
         value = struct.unpack("<I", audio[0:4])[0]
@@ -86,7 +95,7 @@ def main():
         stamped = reference / rate
         # The time reference against the played time: both as seconds of the UTC day.
         offsets = {"reference": day_offset(stamped - played % DAY)}
-        if index > 0:
+        if heard > 1:
             name = re.search(r"(\d\d)(\d\d)(\d\d)\.wav$", path)
             if name is None:
                 print(f"{path}: no HHMMSS in the name")
