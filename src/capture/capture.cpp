@@ -271,7 +271,7 @@ static BufferStep resume_after_gap(CaptureBlock* block, bool timed, int64_t firs
     block->queued += skipped;
     count_device_gap(gap_frames(gone_ns));
     clock_after_gap(first_ns);
-    if (part_device_back(block->completed) == PART_TAKE_ENDS) {
+    if (part_device_back(block->completed, first_ns / 1000000000) == PART_TAKE_ENDS) {
         block->cut_short = true;
         return BUFFER_TAKE_DONE;
     }

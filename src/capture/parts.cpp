@@ -210,17 +210,17 @@ void count_unmeasured_gap(void) {
     take_parts.unmeasured++;
 }
 
-PartStep part_device_back(uint32_t completed) {
+PartStep part_device_back(uint32_t completed, int64_t first_s) {
     TakeParts& t = take_parts;
     t.device_gone = false;
-    /* The part that begins now runs to the next boundary (aligned: named for it, as after a
-       loss) or is a full part, unless the take ends first. The part prepared ahead is sized for
-       it; named by a time before the gap, it is prepared again under the new time's name (a
-       name of its own: the dropped one counts as used). */
+    /* The part that begins now runs to the next boundary (aligned: named by its first frame's
+       time, as the take's first part is) or is a full part, unless the take ends first. The part
+       prepared ahead is sized for it; named by a time before the gap, it is prepared again under
+       the new time's name (a name of its own: the dropped one counts as used). */
     uint32_t buffers = parts_aligned() ? full_part_buffers() : buffers_after(completed);
     if (parts_named_by_time() || !next_file_ready()) {
         drop_next_file();
-        int64_t name_s = parts_aligned() ? clock_next_boundary_s() : start_after(completed);
+        int64_t name_s = parts_aligned() ? first_s : start_after(completed);
         prepare_next_file(t.number + 1, name_s, part_file_length(buffers));
     } else if (buffers != t.next_buffers) {
         resize_next_file(part_file_length(buffers));

@@ -67,9 +67,10 @@ void count_unmeasured_gap(void);
 /* The device failed before is open again and its first buffer, which begins after `completed`
    buffers of the take (the buffers of the gap counted), is about to be written. The part prepared
    ahead is prepared again for this time, becomes the output and the one after it is prepared. With
-   aligned parts, the take's clock must know the boundary after the gap already (clock_after_gap).
+   aligned parts the new part is named by first_s, its first frame's time (s since 1970 UTC), and
+   the take's clock must know the boundary after the gap already (clock_after_gap).
    PART_TAKE_ENDS when a part could not be prepared. Main thread. */
-PartStep part_device_back(uint32_t completed);
+PartStep part_device_back(uint32_t completed, int64_t first_s);
 
 /* Losses reported so far. */
 uint32_t part_losses(void);

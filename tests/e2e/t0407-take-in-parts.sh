@@ -399,18 +399,18 @@ test_expect_success 'a take whose planned end comes while the device is gone end
 '
 
 # Aligned parts after the gap: the take starts at 00:00:01 and the device stalls 1.5 s later, to
-# be back 4 s after that, at 00:00:06.5; the part after the gap runs to the next boundary
-# (00:00:08, named for it) and begins at its first frame, which its bext time reference says;
-# the take ends at its planned end, 00:00:11.
+# be back 4 s after that, at 00:00:06.5; the part after the gap is named by its first frame
+# (00:00:06), which its bext time reference gives to the frame, and runs to the next boundary,
+# where the part named for 00:00:08 begins; the take ends at its planned end, 00:00:11.
 test_expect_success FFPROBE 'aligned parts go on to the next boundary after the gap' '
     start=1796083201 &&
     record speed=0,stall_after=15,back_after=4000,clock=$start "take-%H%M%S" -q -s10 -t2 -a -u -e &&
     test_status 1 &&
-    grep -qx "\*\*\* The take goes on in take-000008.wav" stderr &&
+    grep -qx "\*\*\* The take goes on in take-000006.wav" stderr &&
     check_parts 0 take-000001.wav:44100 take-000002.wav:22050 &&
-    check_parts $((66150 + 176400)) take-000008.wav:66150 take-000008-2.wav:88200 \
+    check_parts $((66150 + 176400)) take-000006.wav:66150 take-000008.wav:88200 \
         take-000010.wav:44100 &&
-    ffprobe -v error -show_entries format_tags=time_reference -of csv=p=0 take-000008.wav >reference &&
+    ffprobe -v error -show_entries format_tags=time_reference -of csv=p=0 take-000006.wav >reference &&
     test_file_is reference "$((6 * 44100 + 22050))
 "
 '
