@@ -14,6 +14,10 @@ FILE* open_file_stream(const char* path, const char* mode);
 /* Removes the file at path (UTF-8 on Windows, removed by its UTF-16 name). Returns 0 on success. */
 int remove_file(const char* path);
 
+/* True when c separates the directories of a path on this system: "/", and on Windows "\\"
+   too. */
+bool is_directory_separator(char c);
+
 /* Makes the directory path (mode 0777 less the umask where modes exist). 0 when made or when it
    exists already, -1 with errno otherwise. */
 int make_directory(const char* path);

@@ -68,14 +68,6 @@ struct Retention {
 
 static Retention retention;
 
-static bool is_separator(char c) {
-#ifdef _WIN32
-    return c == '/' || c == '\\';
-#else
-    return c == '/';
-#endif
-}
-
 static bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -242,7 +234,7 @@ static void lay_out_take(const char* take_path, TakeLayout* layout) {
     const char* conversion = strchr(take_path, '%');
     const char* base_end = take_path;
     for (const char* p = take_path; *p && (!conversion || p < conversion); p++)
-        if (is_separator(*p)) base_end = p + 1;
+        if (is_directory_separator(*p)) base_end = p + 1;
     size_t base_length = (size_t)(base_end - take_path);
     memcpy(layout->base, take_path, base_length);
     layout->base[base_length] = '\0';
@@ -251,7 +243,7 @@ static void lay_out_take(const char* take_path, TakeLayout* layout) {
     const char* p = base_end;
     while (*p) {
         const char* end = p;
-        while (*end && !is_separator(*end))
+        while (*end && !is_directory_separator(*end))
             end++;
         if (end > p) {
             if (layout->levels == LEVELS_MAX) {
@@ -264,7 +256,7 @@ static void lay_out_take(const char* take_path, TakeLayout* layout) {
             level.extension = -1;
             level.numbered = false;
         }
-        while (is_separator(*end))
+        while (is_directory_separator(*end))
             end++;
         p = end;
     }
@@ -288,7 +280,7 @@ PartMatch match_part_path(const char* take_path, const char* path) {
     char name[OUTPUT_PATH_SIZE];
     for (int i = 0; i < layout.levels; i++) {
         const char* end = p;
-        while (*end && !is_separator(*end))
+        while (*end && !is_directory_separator(*end))
             end++;
         size_t length = (size_t)(end - p);
         if (length == 0) return PART_OTHER;
@@ -297,7 +289,7 @@ PartMatch match_part_path(const char* take_path, const char* path) {
         if (!match_from(layout.level[i], layout.level[i].text, name, 0)) return PART_OTHER;
         bool last = i == layout.levels - 1;
         if (last != (*end == '\0')) return PART_OTHER;
-        while (is_separator(*end))
+        while (is_directory_separator(*end))
             end++;
         p = end;
     }
@@ -422,10 +414,10 @@ static bool same_part(const char* a, const char* b) {
     const char* a_end = a + unmarked_length(a);
     const char* b_end = b + unmarked_length(b);
     while (a < a_end && b < b_end) {
-        if (is_separator(*a) && is_separator(*b)) {
-            while (a < a_end && is_separator(*a))
+        if (is_directory_separator(*a) && is_directory_separator(*b)) {
+            while (a < a_end && is_directory_separator(*a))
                 a++;
-            while (b < b_end && is_separator(*b))
+            while (b < b_end && is_directory_separator(*b))
                 b++;
             continue;
         }
@@ -468,7 +460,7 @@ void remove_expired_parts(const char* take_path, const char* current, const char
 static void directory_of(const char* path, char* directory) {
     size_t length = 0;
     for (size_t i = 0; path[i]; i++)
-        if (is_separator(path[i])) length = i + 1;
+        if (is_directory_separator(path[i])) length = i + 1;
     memcpy(directory, path, length);
     directory[length] = '\0';
 }

@@ -249,14 +249,6 @@ static bool name_part(uint32_t number, int64_t unix_s, char* path) {
     return unused_name(name, path);
 }
 
-static bool is_separator(char c) {
-#ifdef _WIN32
-    return c == '/' || c == '\\';
-#else
-    return c == '/';
-#endif
-}
-
 /* Makes the directories that path, a part's name, needs below the pattern's first directory
    with a conversion (those above it are the user's). 0, or -1 with errno. */
 static int make_part_directories(const char* path) {
@@ -264,10 +256,11 @@ static int make_part_directories(const char* path) {
     if (!conversion) return 0;
     size_t from = 0;
     for (size_t i = 0; take_files.take_path + i < conversion; i++)
-        if (is_separator(take_files.take_path[i])) from = i + 1;
+        if (is_directory_separator(take_files.take_path[i])) from = i + 1;
     char directory[OUTPUT_PATH_SIZE];
     for (size_t i = from; path[i]; i++) {
-        if (!is_separator(path[i]) || i == 0 || is_separator(path[i - 1])) continue;
+        if (!is_directory_separator(path[i]) || i == 0 || is_directory_separator(path[i - 1]))
+            continue;
         memcpy(directory, path, i);
         directory[i] = '\0';
         if (make_directory(directory) != 0) return -1;

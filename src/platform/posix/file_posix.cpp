@@ -123,6 +123,10 @@ int remove_file(const char* path) {
     return file_system_calls.remove_path(path);
 }
 
+bool is_directory_separator(char c) {
+    return c == '/';
+}
+
 int make_directory(const char* path) {
     if (mkdir(path, 0777) == 0) return 0;
     int reason = errno;

@@ -60,6 +60,10 @@ int remove_file(const char* path) {
     return widen_path(path, wide_path) ? _wremove(wide_path) : -1;
 }
 
+bool is_directory_separator(char c) {
+    return c == '/' || c == '\\';
+}
+
 int make_directory(const char* path) {
     wchar_t wide_path[WIDE_PATH_SIZE];
     if (!widen_path(path, wide_path)) return -1;
