@@ -14,6 +14,8 @@
 #include "wave/wave_header.h"
 #include "wave/write_buffer.h"
 
+#define NS_PER_S 1000000000LL
+
 /* The take in parts. Main thread only. */
 struct TakeParts {
     uint32_t number;       /* the current part, from 1 */
@@ -62,21 +64,38 @@ static uint32_t buffers_after(uint32_t done) {
 static int64_t start_after(uint32_t done) {
     const TakeParts& t = take_parts;
     uint32_t per_second = (uint32_t)recording_settings.buffers_per_second;
-    return take_start_ns() / 1000000000 + (int64_t)(done / per_second) +
+    return take_start_ns() / NS_PER_S + (int64_t)(done / per_second) +
            (int64_t)(t.lost_frames / recording_settings.format.nSamplesPerSec);
 }
 
-/* Prepares the part after the current one, which begins after `done` buffers of the take and
-   at unix_s, unless the take ends first. */
+/* Whether the audio of the take goes on past unix_s, `completed` buffers of it being done: the
+   buffers left run from the first frame of the buffer the clock noted last (the one being taken),
+   when it has one, else the whole take from its start. A take without end always does. */
+static bool take_goes_past(uint32_t completed, int64_t unix_s) {
+    uint32_t total = take_buffers();
+    if (total == 0) return true;
+    int64_t from_ns = 0;
+    uint32_t left = total > completed ? total - completed : 0;
+    if (!clock_buffer_start_ns(&from_ns)) {
+        from_ns = take_start_ns();
+        left = total;
+    }
+    int64_t left_ns =
+        (int64_t)((uint64_t)left * NS_PER_S / (uint32_t)recording_settings.buffers_per_second);
+    return unix_s * NS_PER_S < from_ns + left_ns;
+}
+
+/* Prepares the part after the current one, unless the take ends first: it begins after `done`
+   buffers of the take and at unix_s, or aligned at the boundary unix_s, `done` being the buffers
+   done before the one being taken. */
 static void prepare_part(uint32_t done, int64_t unix_s) {
     TakeParts& t = take_parts;
-    t.next_buffers = buffers_after(done);
-    if (t.next_buffers == 0) return;
     if (parts_aligned()) {
-        /* A fixed take whose end comes before the part's boundary has no such part. */
-        int64_t end_s = take_start_ns() / 1000000000 + recording_settings.seconds;
-        if (take_buffers() > 0 && unix_s >= end_s) return;
+        if (!take_goes_past(done, unix_s)) return;
         t.next_buffers = full_part_buffers();
+    } else {
+        t.next_buffers = buffers_after(done);
+        if (t.next_buffers == 0) return;
     }
     prepare_next_file(t.number + 1, unix_s, part_file_length(t.next_buffers));
 }
@@ -87,7 +106,7 @@ void prepare_second_part(void) {
     TakeParts& t = take_parts;
     t.buffers = (uint32_t)first_file_buffers();
     if (parts_aligned())
-        prepare_part(t.buffers, clock_next_boundary_s());
+        prepare_part(0, clock_next_boundary_s());
     else
         prepare_part(t.buffers, start_after(t.buffers));
 }
@@ -152,12 +171,19 @@ PartStep part_at_boundary(uint32_t completed) {
     if (take_files_failed()) return PART_TAKE_ENDS;
     int64_t following = clock_following_boundary_s();
     int64_t boundary_ns = clock_pass_boundary();
-    if (!next_file_ready()) return PART_GO_ON; /* the take's last part */
+    if (!next_file_ready()) {
+        /* The audio goes on past the end the take was thought to have (a sound server's first
+           audio came late, or the card runs slow): the part for this boundary is prepared now. */
+        t.next_buffers = full_part_buffers();
+        if (!prepare_next_file(t.number + 1, boundary_ns / NS_PER_S,
+                               part_file_length(t.next_buffers)))
+            return PART_TAKE_ENDS;
+    }
     /* The finished part keeps its own start in its final header; the next one begins at the
        boundary. */
     switch_part(completed, cut_back_part());
     clock_begin_file_at(boundary_ns);
-    prepare_part(completed + t.buffers, following);
+    prepare_part(completed, following);
     return PART_GO_ON;
 }
 
@@ -187,8 +213,10 @@ PartStep part_after_loss(uint32_t completed, const char* text, int64_t lost_fram
     switch_part(completed, data_size);
     clock_file_switched(true);
     print_take_goes_on(disk_write_buffer.path);
-    prepare_part(completed + t.buffers,
-                 parts_aligned() ? clock_next_boundary_s() : start_after(completed + t.buffers));
+    if (parts_aligned())
+        prepare_part(completed, clock_next_boundary_s());
+    else
+        prepare_part(completed + t.buffers, start_after(completed + t.buffers));
     return PART_GO_ON;
 }
 
@@ -230,8 +258,10 @@ PartStep part_device_back(uint32_t completed, int64_t first_s) {
     switch_part(completed, 0);
     clock_file_switched(true);
     print_take_goes_on(disk_write_buffer.path);
-    prepare_part(completed + t.buffers,
-                 parts_aligned() ? clock_next_boundary_s() : start_after(completed + t.buffers));
+    if (parts_aligned())
+        prepare_part(completed, clock_next_boundary_s());
+    else
+        prepare_part(completed + t.buffers, start_after(completed + t.buffers));
     return PART_GO_ON;
 }
 

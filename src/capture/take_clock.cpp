@@ -86,6 +86,12 @@ uint32_t clock_boundary_frame(uint32_t frames) {
     return frame < (long double)frames ? (uint32_t)frame : frames;
 }
 
+bool clock_buffer_start_ns(int64_t* unix_ns) {
+    if (!take_clock.buffer.set) return false;
+    *unix_ns = take_clock.buffer.unix_ns;
+    return true;
+}
+
 int64_t clock_next_boundary_s(void) {
     return take_clock.next_ns / NS_PER_S;
 }

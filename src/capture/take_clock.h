@@ -20,6 +20,10 @@ void clock_note_buffer(bool timed, int64_t first_ns, uint32_t frames);
    the buffer or the parts are not aligned. Main thread. */
 uint32_t clock_boundary_frame(uint32_t frames);
 
+/* Sets *unix_ns to the time of the first frame of the buffer last noted; false when it has none
+   (none noted since the take's start or the last loss, or the device could not tell). */
+bool clock_buffer_start_ns(int64_t* unix_ns);
+
 /* The boundary the current part ends at, in s since 1970 UTC (aligned parts). */
 int64_t clock_next_boundary_s(void);
 

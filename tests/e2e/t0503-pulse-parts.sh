@@ -31,11 +31,12 @@ test_expect_success '20 parts of 1 s: each a complete file, joined one unbroken 
 test_expect_success '20 s in aligned parts of 1 s: named at consecutive seconds, one unbroken count' '
     run "$WAVTAP" "rec-%H%M%S" -s20 -t1 -a -u -q &&
     test_status 0 &&
-    grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take$" stderr &&
-    test "$(wc -l <stderr)" = 1 &&
+    { grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take$" stderr &&
+        [ "$(wc -l <stderr)" = 1 ] || fail "stderr: $(cat stderr)"; } &&
+    ls -l rec-*.wav &&
     ls rec-*.wav >parts &&
     count=$(for part in $(cat parts); do [ "$(file_size "$part")" -gt 44 ] && echo "$part"; done | wc -l) &&
-    { [ "$count" = 20 ] || [ "$count" = 21 ]; } &&
+    { [ "$count" = 20 ] || [ "$count" = 21 ] || fail "$count parts hold audio"; } &&
     second=$(date -u -d "$(sed -n 2p parts | sed "s/rec-\(..\)\(..\)\(..\).wav/\1:\2:\3/")" +%s) &&
     tail -n +2 parts >later-parts &&
     while read -r part; do
@@ -49,7 +50,7 @@ test_expect_success '20 s in aligned parts of 1 s: named at consecutive seconds,
         bytes=$((bytes + size - 44)) &&
         tail -c +45 "$part" >>joined.raw || exit 1
     done <parts &&
-    test "$bytes" = $((20 * 176400)) &&
+    { [ "$bytes" = $((20 * 176400)) ] || fail "$bytes bytes of audio"; } &&
     counter_ok --raw joined.raw
 '
 
@@ -63,11 +64,12 @@ test_expect_success '20 s in aligned parts of 1 s with -e: each part begins with
     test_when_finished pulse_pin_stop &&
     run "$WAVTAP" "rec-%H%M%S" -s20 -t1 -a -u -e -q &&
     test_status 0 &&
-    grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take$" stderr &&
-    test "$(wc -l <stderr)" = 1 &&
+    { grep -q "^\*\*\* Sound card clock at .* ppm against the system clock over the take$" stderr &&
+        [ "$(wc -l <stderr)" = 1 ] || fail "stderr: $(cat stderr)"; } &&
+    ls -l rec-*.wav &&
     ls rec-*.wav >parts &&
     count=$(for part in $(cat parts); do [ "$(file_size "$part")" -gt 654 ] && echo "$part"; done | wc -l) &&
-    { [ "$count" = 20 ] || [ "$count" = 21 ]; } &&
+    { [ "$count" = 20 ] || [ "$count" = 21 ] || fail "$count parts hold audio"; } &&
     t0=$(pulse_feed_t0) &&
     cat "$WAVTAP_PULSE_DIR/feeder.clock" &&
     { [ "$(pulse_feed_underruns)" = 0 ] || fail "the feeder underran: its clock no longer holds"; } &&

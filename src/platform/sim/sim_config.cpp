@@ -114,6 +114,8 @@ static bool parse_item(const char* start, const char* end, SimConfig* config) {
         config->tell_fd = (int)n;
     } else if (key_is("clock")) {
         config->clock_start = (int64_t)n;
+    } else if (key_is("late")) {
+        config->late_ms = (int64_t)n;
     } else {
         return false;
     }

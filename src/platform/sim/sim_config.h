@@ -47,6 +47,7 @@ struct SimConfig {
     int64_t clock_start;            /* the device's clock at its first frame, s since 1970 UTC,
                                        or SIM_NEVER for the system clock at the open */
     int32_t ppm;                    /* the device's rate against its clock, in ppm (+: fast) */
+    int64_t late_ms;                /* its first frame is captured this long after the open */
     SimLoss losses[SIM_MAX_LOSSES]; /* scripted losses, as given */
     unsigned loss_count;            /* entries in losses */
     SimSilence silences[SIM_MAX_SILENCES]; /* scripted silences, as given */

@@ -70,6 +70,9 @@
 //                        stands in for the system clock from the open on; before a device
 //                        opens the system clock reads T (default: the system clock at the
 //                        open, and the real system clock before it)
+//     late=MS            the device's frame 0 is captured MS ms after T on its clock, as a
+//                        sound server's first audio comes late: the stand-in system clock reads
+//                        T before the open and T + MS from the open on
 //     ppm=P              the device delivers rate * (1 + P / 10^6) frames a second of its
 //                        clock (P may be negative, |P| < 10^6; default 0): frame f is captured
 //                        at T + f / (rate * (1 + P / 10^6)) seconds, losses' frames counted
@@ -337,7 +340,8 @@ MMRESULT wave_source_open(UINT device_id, const WAVEFORMATEX* format, WaveSource
             (config.silences[i].from_ms + config.silences[i].length_ms) * source->rate / 1000;
     }
     source->clock_base_ns =
-        config.clock_start != SIM_NEVER ? config.clock_start * 1000000000 : real_clock_ns();
+        (config.clock_start != SIM_NEVER ? config.clock_start * 1000000000 : real_clock_ns()) +
+        config.late_ms * 1000000;
     source->frames_per_ns = (long double)source->rate * (1.0L + config.ppm / 1e6L) / 1e9L;
     if (sim_history.gone) come_back(source);
     advance_clock(source);
