@@ -67,8 +67,8 @@ test_expect_success 'aligned parts begin at even seconds and join into one unbro
     run "$WAVTAP" "rec-%H%M%S" -s6 -t2 -a -u -q &&
     test_status 0 &&
     ls rec-*.wav >parts &&
-    count=$(wc -l <parts) &&
-    { [ "$count" = 3 ] || [ "$count" = 4 ]; } &&
+    count=$(for part in $(cat parts); do [ "$(file_size "$part")" -gt 44 ] && echo "$part"; done | wc -l) &&
+    { [ "$count" = 3 ] || [ "$count" = 4 ] || fail "$count parts hold audio: $(ls -l rec-*.wav)"; } &&
     tail -n +2 parts >later-parts &&
     while read -r part; do
         [ $((10#${part:8:2} % 2)) = 0 ] || { fail "$part does not begin at an even second"; exit 1; }
@@ -86,11 +86,12 @@ test_expect_success 'aligned parts begin at even seconds and join into one unbro
 '
 # With -e every aligned part carries a bext chunk that ffprobe reads: a part after the first
 # begins at its boundary, so its time reference is that second of the day (UTC) times the rate,
-# to the frame; the first begins within a second of the time its name gives.
+# to the frame; the first that holds audio begins within a second of the time its name gives (a
+# take whose first audio comes after the first boundary has a first part of no audio).
 test_expect_success 'aligned parts with -e: ffprobe reads each bext time reference at its boundary' '
     run "$WAVTAP" "bx-%H%M%S" -s6 -t2 -a -u -e -q &&
     test_status 0 &&
-    ls bx-*.wav >parts &&
+    for part in bx-*.wav; do [ "$(file_size "$part")" -gt 654 ] && echo "$part"; done >parts &&
     first=$(head -n 1 parts) &&
     while read -r part; do
         name=${part#bx-} &&
