@@ -83,6 +83,11 @@ int lock_take_name(const char* take_path);
    a lock the process already holds on the same file. Main thread. */
 int lock_output_file(const char* path, bool* created);
 
+/* True when another recording holds the lock on the regular file at path (lock_output_file would
+   answer 1). False when none does, or when it cannot be told; it takes no lock of its own. Main
+   thread. */
+bool output_file_in_use(const char* path);
+
 /* Writes length bytes at offset of the file under stream without moving the stream's own
    position (a positioned write). Returns 0 when every byte was written, -1 otherwise (errno
    says why). */

@@ -59,17 +59,30 @@ static bool marked_name(const char* final_name, char* marked) {
 bool mark_part_name(char* path, bool ahead) {
     char* final_name = ahead ? handoff_names.ahead : handoff_names.current;
     char marked[OUTPUT_PATH_SIZE];
-    if (marking() && !marked_name(path, marked)) return false;
-    snprintf(final_name, OUTPUT_PATH_SIZE, "%s", path);
-    if (!marking()) return true;
-    /* An earlier run's part (a regular file: the parts' files are opened as nothing else) is
-       reused in place under the marked name; a marked one left by a run that was ended is
-       replaced, as it would have been rewritten. */
+    if (marking() && !marked_name(path, marked)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    if (!marking()) {
+        snprintf(final_name, OUTPUT_PATH_SIZE, "%s", path);
+        return true;
+    }
+    /* An earlier run's part is reused in place under the marked name; a marked one left by a
+       run that was ended is replaced, as it would have been rewritten. What the part could not
+       be written over unmarked is left where it is: a file another recording holds, and what is
+       not a regular file (a device, a FIFO, a link to one), which the marked part's rename would
+       replace. */
     FILE* earlier = open_file_stream(path, "rb");
+    if (!earlier && errno == EINVAL) return false;
     if (earlier) {
         fclose(earlier);
+        if (output_file_in_use(path)) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
         rename_file(path, marked);
     }
+    snprintf(final_name, OUTPUT_PATH_SIZE, "%s", path);
     memcpy(path, marked, strlen(marked) + 1);
     return true;
 }

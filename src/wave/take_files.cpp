@@ -286,7 +286,13 @@ void name_first_part(char* path) {
         fatal_error("Output path too long: %s\n", t.take_path);
     if (make_part_directories(path) != 0)
         fatal_error("Error opening output file: %s\n%s\n", path, strerror(errno));
-    if (!mark_part_name(path, false)) fatal_error("Output path too long: %s\n", t.take_path);
+    if (!mark_part_name(path, false)) {
+        /* As the unmarked first part would have failed to open. */
+        if (errno == EWOULDBLOCK)
+            fatal_error("Output file in use by another recording: %s\n", path);
+        if (errno == EINVAL) preparation_failed(path, EINVAL);
+        fatal_error("Output path too long: %s\n", t.take_path);
+    }
 }
 
 /* Keeps the failure of the part at path (errno reason) for end_take_files. */
@@ -306,7 +312,7 @@ bool prepare_next_file(uint32_t number, int64_t unix_s, uint64_t length) {
     next.stream = nullptr;
     if (!name_part(number, unix_s, next.path)) return note_failure(t.take_path, ENAMETOOLONG);
     if (make_part_directories(next.path) != 0) return note_failure(next.path, errno);
-    if (!mark_part_name(next.path, true)) return note_failure(next.path, ENAMETOOLONG);
+    if (!mark_part_name(next.path, true)) return note_failure(next.path, errno);
     make_room_for_part(t.take_path, next.path, length, disk_write_buffer.path);
     if (prepare_output_file(next.path, length, &next.stream, &next.created) != PREPARED)
         return note_failure(next.path, errno);

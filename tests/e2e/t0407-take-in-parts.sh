@@ -207,6 +207,17 @@ for row in ":take-0003.wav" "-m:take-0003.wav.part"; do
     '
 done
 
+test_expect_success '-m leaves a first part that another recording holds as it is' '
+    echo "another take" >take-0001.wav && exec 9<take-0001.wav && flock -n 9 &&
+    record speed=0 take -q -s4 -t2 -m &&
+    test_status 255 &&
+    test_stderr_is "Output file in use by another recording: take-0001.wav
+" &&
+    test_file_is take-0001.wav "another take
+" &&
+    ! test -e take-0001.wav.part
+'
+
 test_expect_success 'the part being recorded and the one prepared ahead are locked' '
     start_recording speed=1 take -q -s0 -t1 &&
     test_when_finished "kill -INT $pid 2>/dev/null || :" &&
@@ -220,19 +231,34 @@ test_expect_success 'the part being recorded and the one prepared ahead are lock
 '
 
 # A part is a regular file: a device at its name (here /dev/full) cannot be prepared.
-test_expect_success 'a part that cannot be prepared ends the take after the part before it' '
-    ln -s /dev/full take-0003.wav &&
-    record speed=0 take -q -s8 -t2 &&
+# At the third part's name: a link to a device, or a file that another recording holds (its lock
+# taken on descriptor 9 of the test's shell, which wavtap inherits). With -m neither is renamed.
+while IFS='|' read -r what switches reason; do
+    test_expect_success "a part that cannot be prepared ($what) ends the take after the part before it $switches" '
+    if [ "$what" = "a device" ]; then
+        ln -s /dev/full take-0003.wav
+    else
+        echo "another take" >take-0003.wav && exec 9<take-0003.wav && flock -n 9
+    fi &&
+    record speed=0 take -q -s8 -t2 $switches &&
     test_status 255 &&
     test_stderr_is "Error initialzing output: take-0003.wav
 Could be bad drive, bad file name, or disk full.
-Invalid argument
+$reason
 " &&
     parts_left take* &&
     printf "take-000%s.wav\n" 1 2 3 >expected-parts &&
     test_cmp_files expected-parts actual-parts &&
-    check_parts 0 take-0001.wav:88200 take-0002.wav:88200
+    check_parts 0 take-0001.wav:88200 take-0002.wav:88200 &&
+    if [ "$what" = "a device" ]; then test -L take-0003.wav; else test_file_is take-0003.wav "another take
+"; fi
 '
+done <<'EOT'
+a device||Invalid argument
+a device|-m|Invalid argument
+in use||Resource temporarily unavailable
+in use|-m|Resource temporarily unavailable
+EOT
 
 # A loss at the start of buffer 25 and one in its middle (half of its 4410 frames kept); the
 # gap is 0.8 s (35280 frames). The take still records its 60 buffers.

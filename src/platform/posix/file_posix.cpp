@@ -263,6 +263,18 @@ int lock_output_file(const char* path, bool* created) {
     return 0;
 }
 
+bool output_file_in_use(const char* path) {
+    struct stat status;
+    if (file_system_calls.stat_path(path, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    int fd = open_for_lock(path, 0);
+    if (fd < 0) return false;
+    /* A lock this probe gets is its own open file's, let go with the close. */
+    bool held =
+        file_system_calls.lock_descriptor(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    file_system_calls.close_descriptor(fd);
+    return held;
+}
+
 /* The take's lock is a name in the abstract socket namespace (Linux), bound by a socket of the
    process's own: the kernel lets it go with the socket's last descriptor, so it is released
    however the process ends, SIGKILL included, and it leaves nothing on disk. The name holds the

@@ -221,6 +221,30 @@ int lock_output_file(const char* path, bool* created) {
     return 0;
 }
 
+bool output_file_in_use(const char* path) {
+    wchar_t wide_path[WIDE_PATH_SIZE];
+    if (!widen_path(path, wide_path)) return false;
+    HANDLE file =
+        CreateFileW(wide_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool held = false;
+    if (GetFileType(file) == FILE_TYPE_DISK) {
+        OVERLAPPED where = {};
+        where.Offset = 0;
+        where.OffsetHigh = LOCK_OFFSET_HIGH;
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &where)) {
+            UnlockFileEx(file, 0, 1, 0, &where);
+        } else {
+            DWORD error = GetLastError();
+            held = error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING;
+        }
+    }
+    CloseHandle(file);
+    return held;
+}
+
 /* The take's lock is a named mutex of the session, named by a hash of the take's full path in
    lower case (Windows file names ignore case): the system lets it go with the process's last
    handle, so it is released however the process ends, and it leaves nothing on disk. */
