@@ -83,6 +83,10 @@ int lock_take_name(const char* take_path);
    a lock the process already holds on the same file. Main thread. */
 int lock_output_file(const char* path, bool* created);
 
+/* True when path names what is neither a regular file nor a directory (a device, a FIFO, a
+   socket; a link is followed). False when it is one, or when nothing is there. */
+bool is_special_file(const char* path);
+
 /* True when another recording holds the lock on the regular file at path (lock_output_file would
    answer 1). False when none does, or when it cannot be told; it takes no lock of its own. Main
    thread. */

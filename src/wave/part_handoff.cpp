@@ -69,11 +69,14 @@ bool mark_part_name(char* path, bool ahead) {
     }
     /* An earlier run's part is reused in place under the marked name; a marked one left by a
        run that was ended is replaced, as it would have been rewritten. What the part could not
-       be written over unmarked is left where it is: a file another recording holds, and what is
-       not a regular file (a device, a FIFO, a link to one), which the marked part's rename would
-       replace. */
+       be written over unmarked is left where it is: a file another recording holds, and a device,
+       a FIFO or a link to one, which the marked part's rename would replace (a directory stays
+       and makes the rename fail). */
+    if (is_special_file(path)) {
+        errno = EINVAL;
+        return false;
+    }
     FILE* earlier = open_file_stream(path, "rb");
-    if (!earlier && errno == EINVAL) return false;
     if (earlier) {
         fclose(earlier);
         if (output_file_in_use(path)) {

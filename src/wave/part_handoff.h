@@ -14,7 +14,8 @@
    writes the marked name (PART_MARKER after it) into path, renaming a file at the final name (an
    earlier run's) to it first so that it is reused in place. False (path unchanged, nothing
    renamed) with errno ENAMETOOLONG when the marked name does not fit, EINVAL when the final name
-   is not a regular file, EWOULDBLOCK when another recording holds the file at it. Main thread. */
+   is a device, a FIFO or a socket (is_special_file), EWOULDBLOCK when another recording holds the
+   file at it. Main thread. */
 bool mark_part_name(char* path, bool ahead);
 
 /* The part being written is complete (its header final, the file synced) and closed, and the

@@ -263,6 +263,12 @@ int lock_output_file(const char* path, bool* created) {
     return 0;
 }
 
+bool is_special_file(const char* path) {
+    struct stat status;
+    return file_system_calls.stat_path(path, &status) == 0 && !S_ISREG(status.st_mode) &&
+           !S_ISDIR(status.st_mode);
+}
+
 bool output_file_in_use(const char* path) {
     struct stat status;
     if (file_system_calls.stat_path(path, &status) != 0 || !S_ISREG(status.st_mode)) return false;

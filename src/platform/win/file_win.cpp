@@ -221,6 +221,17 @@ int lock_output_file(const char* path, bool* created) {
     return 0;
 }
 
+bool is_special_file(const char* path) {
+    wchar_t wide_path[WIDE_PATH_SIZE];
+    if (!widen_path(path, wide_path)) return false;
+    HANDLE file = CreateFileW(wide_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool special = GetFileType(file) != FILE_TYPE_DISK;
+    CloseHandle(file);
+    return special;
+}
+
 bool output_file_in_use(const char* path) {
     wchar_t wide_path[WIDE_PATH_SIZE];
     if (!widen_path(path, wide_path)) return false;
