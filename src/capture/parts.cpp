@@ -100,6 +100,16 @@ static void prepare_part(uint32_t done, int64_t unix_s) {
     prepare_next_file(t.number + 1, unix_s, part_file_length(t.next_buffers));
 }
 
+/* Prepares the part after the one that became the output at `completed` buffers of the take:
+   aligned, it begins at the current part's boundary; otherwise once the current part is full. */
+static void prepare_part_after(uint32_t completed) {
+    const TakeParts& t = take_parts;
+    if (parts_aligned())
+        prepare_part(completed, clock_next_boundary_s());
+    else
+        prepare_part(completed + t.buffers, start_after(completed + t.buffers));
+}
+
 void prepare_second_part(void) {
     start_take_clock(take_start_ns());
     if (!in_parts()) return;
@@ -154,7 +164,7 @@ PartStep part_after_buffer(uint32_t completed) {
     if (!next_file_ready()) return PART_GO_ON; /* the take's last part */
     switch_part(completed, wave_data_size(t.buffers));
     clock_file_switched(false);
-    prepare_part(completed + t.buffers, start_after(completed + t.buffers));
+    prepare_part_after(completed);
     return PART_GO_ON;
 }
 
@@ -213,10 +223,7 @@ PartStep part_after_loss(uint32_t completed, const char* text, int64_t lost_fram
     switch_part(completed, data_size);
     clock_file_switched(true);
     print_take_goes_on(disk_write_buffer.path);
-    if (parts_aligned())
-        prepare_part(completed, clock_next_boundary_s());
-    else
-        prepare_part(completed + t.buffers, start_after(completed + t.buffers));
+    prepare_part_after(completed);
     return PART_GO_ON;
 }
 
@@ -258,10 +265,7 @@ PartStep part_device_back(uint32_t completed, int64_t first_s) {
     switch_part(completed, 0);
     clock_file_switched(true);
     print_take_goes_on(disk_write_buffer.path);
-    if (parts_aligned())
-        prepare_part(completed, clock_next_boundary_s());
-    else
-        prepare_part(completed + t.buffers, start_after(completed + t.buffers));
+    prepare_part_after(completed);
     return PART_GO_ON;
 }
 
